@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the tools need.
+# Only what is missing is installed, so a second run costs nothing.
+# Usage: scripts/install-deps.sh [build|test]   (default: test, the superset)
+set -euo pipefail
+
+what=${1:-test}
+
+build_packages=(
+    build-essential cmake ninja-build pkg-config python3 git
+    nlohmann-json3-dev libconcurrentqueue-dev libspdlog-dev libfmt-dev
+    libsndfile1-dev unicode-data
+)
+test_packages=(
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    clang-14 llvm-14 libclang-rt-14-dev
+    nodejs npm chromium
+    sox locales
+)
+
+packages=("${build_packages[@]}")
+if [ "$what" = test ]; then
+    packages+=("${test_packages[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}"
+fi
