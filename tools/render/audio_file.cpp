@@ -82,12 +82,7 @@ Opened<AudioWriter> AudioWriter::create(const std::string& target_path, const Au
     if (directory.empty()) {
         directory = ".";
     }
-    // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) about
-    // `"." + std::string`.
-    std::string temp_name(".");
-    temp_name += target.filename().string();
-    temp_name += ".tmp-XXXXXX";
-    std::string temp = (directory / temp_name).string();
+    std::string temp = (directory / ("." + target.filename().string() + ".tmp-XXXXXX")).string();
     std::vector<char> temp_buffer(temp.begin(), temp.end());
     temp_buffer.push_back('\0');
     const int fd = mkstemp(temp_buffer.data());
