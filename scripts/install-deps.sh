@@ -14,8 +14,9 @@ build_packages=(
 test_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 llvm-14 libclang-rt-14-dev
-    nodejs npm chromium
-    sox locales
+    chromium
+    sox locales graphviz
+    ardour qtractor zam-plugins xvfb
 )
 
 packages=("${build_packages[@]}")
@@ -32,6 +33,12 @@ for p in "${packages[@]}"; do
         missing+=("$p")
     fi
 done
+
+# Node.js may come from elsewhere than Debian (with npm bundled); only when
+# there is none at all do Debian's packages provide it.
+if [ "$what" = test ] && { ! command -v node > /dev/null || ! command -v npm > /dev/null; }; then
+    missing+=(nodejs npm)
+fi
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
