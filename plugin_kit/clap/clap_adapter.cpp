@@ -30,7 +30,9 @@ void copy_text(char* out, size_t capacity, std::string_view text) noexcept {
             --n; // text[n] continues a sequence: cut before the sequence starts
         }
     }
-    std::memcpy(out, text.data(), n);
+    if (n > 0) {
+        std::memcpy(out, text.data(), n); // an empty view may have a null data()
+    }
     out[n] = '\0';
 }
 
@@ -147,6 +149,91 @@ const clap_plugin* ClapPluginFactory::create_plugin(const clap_plugin_factory* f
 }
 
 // ============================================================================
+// Editor gestures
+// ============================================================================
+
+namespace {
+
+// Host-side parameter extension ("clap.params") and the gesture event, as
+// CLAP 1.2 lays them out; only request_flush is called.
+struct clap_host_params_ext {
+    void (*rescan)(const clap_host* host, uint32_t flags);
+    void (*clear)(const clap_host* host, clap_id param_id, uint32_t flags);
+    void (*request_flush)(const clap_host* host);
+};
+
+struct clap_event_param_gesture {
+    clap_event_header header;
+    clap_id param_id;
+};
+
+} // namespace
+
+// The GUI context the CLAP editor gets: each call becomes a queued gesture.
+class ClapPluginInstance::GuiContextImpl final : public GuiContext {
+public:
+    explicit GuiContextImpl(ClapPluginInstance& owner) noexcept : owner_(owner) {}
+    void begin_edit(std::string_view id) override { owner_.queue_gesture(CLAP_EVENT_PARAM_GESTURE_BEGIN, id, 0.0f); }
+    void set_value(std::string_view id, float normalized) override {
+        owner_.queue_gesture(CLAP_EVENT_PARAM_VALUE, id, normalized);
+    }
+    void end_edit(std::string_view id) override { owner_.queue_gesture(CLAP_EVENT_PARAM_GESTURE_END, id, 0.0f); }
+
+private:
+    ClapPluginInstance& owner_;
+};
+
+void ClapPluginInstance::queue_gesture(uint16_t type, std::string_view id, float normalized) noexcept {
+    const ParamMapEntry* entry = find_param_entry(param_map_, id);
+    if (entry == nullptr || entry->param == nullptr || !std::isfinite(normalized)) {
+        return; // an id the page made up, or no value at all
+    }
+    const auto index = static_cast<uint32_t>(entry - param_map_.data());
+    if (!gestures_.enqueue(Gesture{type, index, std::clamp(normalized, 0.0f, 1.0f)})) {
+        return;
+    }
+    // While processing, the next block reports it; otherwise the host is
+    // asked for a flush (callable from any thread).
+    if (!processing_now_.load() && host_ != nullptr && host_->get_extension != nullptr) {
+        const auto* host_params = static_cast<const clap_host_params_ext*>(host_->get_extension(host_, CLAP_EXT_PARAMS));
+        if (host_params != nullptr && host_params->request_flush != nullptr) {
+            host_params->request_flush(host_);
+        }
+    }
+}
+
+void ClapPluginInstance::emit_gestures(const clap_output_events* out) noexcept {
+    Gesture gesture;
+    while (gestures_.try_dequeue(gesture)) {
+        const ParamMapEntry& entry = param_map_[gesture.index];
+        Param& param = *entry.param;
+        const clap_id id = param_id_hash(entry.id);
+        if (gesture.type == CLAP_EVENT_PARAM_VALUE) {
+            param.set_normalized_value(gesture.normalized);
+        }
+        if (out == nullptr || out->try_push == nullptr) {
+            continue;
+        }
+        if (gesture.type == CLAP_EVENT_PARAM_VALUE) {
+            clap_event_param_value event{};
+            event.header = {sizeof(event), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0};
+            event.param_id = id;
+            event.note_id = -1;
+            event.port_index = -1;
+            event.channel = -1;
+            event.key = -1;
+            event.value = clap_value_from_normalized(param, param.unmodulated_normalized_value());
+            out->try_push(out, &event.header);
+        } else {
+            clap_event_param_gesture event{};
+            event.header = {sizeof(event), 0, CLAP_CORE_EVENT_SPACE_ID, gesture.type, 0};
+            event.param_id = id;
+            out->try_push(out, &event.header);
+        }
+    }
+}
+
+// ============================================================================
 // Instance
 // ============================================================================
 
@@ -158,11 +245,19 @@ ClapPluginInstance::ClapPluginInstance(const clap_host* host, const clap_plugin_
         param_map_ = params_->param_map();
     }
     params_by_id_.reserve(param_map_.size());
-    for (const ParamMapEntry& entry : param_map_) {
-        params_by_id_.emplace_back(param_id_hash(entry.id), entry.param);
+    for (size_t i = 0; i < param_map_.size(); ++i) {
+        if (param_map_[i].param != nullptr) {
+            params_by_id_.emplace_back(param_id_hash(param_map_[i].id), i);
+        }
     }
     std::sort(params_by_id_.begin(), params_by_id_.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
+    pending_ = std::make_unique<std::atomic<uint8_t>[]>(param_map_.size());
+    // Asked once, after the parameter set; a throw fails the creation.
+    editor_ = plugin_->editor();
+    if (editor_) {
+        gui_context_ = std::make_shared<GuiContextImpl>(*this);
+    }
 
     plugin_record_.desc = descriptor;
     plugin_record_.plugin_data = this;
@@ -182,10 +277,18 @@ ClapPluginInstance* ClapPluginInstance::from(const clap_plugin* plugin) noexcept
     return plugin == nullptr ? nullptr : static_cast<ClapPluginInstance*>(plugin->plugin_data);
 }
 
-Param* ClapPluginInstance::find_param(clap_id id) const noexcept {
+std::optional<size_t> ClapPluginInstance::find_param_index(clap_id id) const noexcept {
     const auto it = std::lower_bound(params_by_id_.begin(), params_by_id_.end(), id,
                                      [](const auto& entry, clap_id key) { return entry.first < key; });
-    return (it != params_by_id_.end() && it->first == id) ? it->second : nullptr;
+    if (it != params_by_id_.end() && it->first == id) {
+        return it->second;
+    }
+    return std::nullopt;
+}
+
+Param* ClapPluginInstance::find_param(clap_id id) const noexcept {
+    const std::optional<size_t> index = find_param_index(id);
+    return index ? param_map_[*index].param : nullptr;
 }
 
 BufferConfig ClapPluginInstance::buffer_config() const noexcept {
@@ -218,6 +321,7 @@ void ClapPluginInstance::destroy(const clap_plugin* plugin) {
         if (self->active_) {
             std::lock_guard lock(self->instance_mutex_);
             self->processing_ = false;
+            self->processing_now_.store(false);
             self->active_ = false;
             self->plugin_->deactivate();
         }
@@ -259,6 +363,7 @@ void ClapPluginInstance::deactivate(const clap_plugin* plugin) {
     try {
         std::lock_guard lock(self->instance_mutex_);
         self->processing_ = false;
+        self->processing_now_.store(false);
         self->active_ = false;
         self->plugin_->deactivate();
     } catch (...) {
@@ -271,6 +376,7 @@ bool ClapPluginInstance::start_processing(const clap_plugin* plugin) {
         return false; // not active, or started twice
     }
     self->processing_ = true;
+    self->processing_now_.store(true);
     // A state load holding the lock resets the instance itself when done.
     std::unique_lock lock(self->instance_mutex_, std::try_to_lock);
     if (lock.owns_lock()) {
@@ -286,6 +392,7 @@ void ClapPluginInstance::stop_processing(const clap_plugin* plugin) {
         return;
     }
     self->processing_ = false;
+    self->processing_now_.store(false);
 }
 
 void ClapPluginInstance::reset(const clap_plugin* plugin) {
@@ -320,9 +427,13 @@ clap_process_status ClapPluginInstance::process(const clap_plugin* plugin, const
                 }
             }
         }
+        self->emit_gestures(process->out_events);
+        self->request_editor_notification();
         return CLAP_PROCESS_CONTINUE;
     }
+    self->emit_gestures(process->out_events);
     self->process_locked(*process);
+    self->request_editor_notification();
     return CLAP_PROCESS_CONTINUE;
 }
 
@@ -371,19 +482,27 @@ void ClapPluginInstance::apply_param_event(const clap_event_header& event) noexc
     if (event.space_id != CLAP_CORE_EVENT_SPACE_ID) {
         return;
     }
+    // Marks for the editor are set after the parameter changed, so the
+    // main thread that sees a mark reads the new value.
     if (event.type == CLAP_EVENT_PARAM_VALUE && event.size >= sizeof(clap_event_param_value)) {
         const auto& e = reinterpret_cast<const clap_event_param_value&>(event);
-        Param* param = find_param(e.param_id);
+        const std::optional<size_t> index = find_param_index(e.param_id);
         // A non-finite value is no value: the parameter keeps the one it has.
-        if (param != nullptr && std::isfinite(e.value)) {
-            param->set_normalized_value(normalized_from_clap_value(*param, e.value));
+        if (index && std::isfinite(e.value)) {
+            Param& param = *param_map_[*index].param;
+            param.set_normalized_value(normalized_from_clap_value(param, e.value));
+            pending_[*index].fetch_or(pending_value);
+            pending_marked_.store(true);
         }
     } else if (event.type == CLAP_EVENT_PARAM_MOD && event.size >= sizeof(clap_event_param_mod)) {
         const auto& e = reinterpret_cast<const clap_event_param_mod&>(event);
-        Param* param = find_param(e.param_id);
-        if (param != nullptr && std::isfinite(e.amount)) {
+        const std::optional<size_t> index = find_param_index(e.param_id);
+        if (index && std::isfinite(e.amount)) {
+            Param& param = *param_map_[*index].param;
             // The amount travels in CLAP units (normalised x maximum).
-            param->set_modulation_offset(static_cast<float>(e.amount / clap_max_value(*param)));
+            param.set_modulation_offset(static_cast<float>(e.amount / clap_max_value(param)));
+            pending_[*index].fetch_or(pending_modulation);
+            pending_marked_.store(true);
         }
     }
 }
@@ -466,7 +585,7 @@ const void* ClapPluginInstance::get_extension(const clap_plugin* plugin, const c
     const std::string_view name(id);
     if (name == CLAP_EXT_AUDIO_PORTS_CONFIG) return &audio_ports_config;
     if (name == CLAP_EXT_AUDIO_PORTS) return &audio_ports;
-    if (name == CLAP_EXT_GUI) return &gui;
+    if (name == CLAP_EXT_GUI) return self->editor_ ? &gui : nullptr;
     if (name == CLAP_EXT_LATENCY) return &latency;
     if (name == CLAP_EXT_PARAMS) return &params;
     if (name == CLAP_EXT_REMOTE_CONTROLS) return &remote_controls;
@@ -476,8 +595,54 @@ const void* ClapPluginInstance::get_extension(const clap_plugin* plugin, const c
     return nullptr;
 }
 
-void ClapPluginInstance::on_main_thread(const clap_plugin* /*plugin*/) {
-    // Nothing is ever requested through request_callback.
+void ClapPluginInstance::on_main_thread(const clap_plugin* plugin) {
+    if (ClapPluginInstance* self = from(plugin)) {
+        self->notify_editor();
+    }
+}
+
+void ClapPluginInstance::request_editor_notification() noexcept {
+    // Sequentially consistent throughout: a mark is either drained by a
+    // callback that is already on its way or makes a new request; one that
+    // was drained early may cost a callback with nothing to do, never a lost
+    // notification.
+    if (!editor_ || callback_requested_.load()) {
+        return;
+    }
+    if (!pending_marked_.exchange(false)) {
+        return;
+    }
+    callback_requested_.store(true);
+    // request_callback is callable from any thread and only queues the call.
+    if (host_ != nullptr && host_->request_callback != nullptr) {
+        host_->request_callback(host_);
+    }
+}
+
+void ClapPluginInstance::notify_editor() noexcept {
+    // Cleared first: marks made from here on ask for another callback.
+    callback_requested_.store(false);
+    pending_marked_.store(false);
+    if (!editor_) {
+        return;
+    }
+    for (size_t i = 0; i < param_map_.size(); ++i) {
+        const uint8_t marks = pending_[i].exchange(0);
+        const ParamMapEntry& entry = param_map_[i];
+        if (marks == 0 || entry.param == nullptr) {
+            continue;
+        }
+        try {
+            if ((marks & pending_value) != 0) {
+                editor_->param_value_changed(entry.id, entry.param->unmodulated_normalized_value());
+            }
+            if ((marks & pending_modulation) != 0) {
+                editor_->param_modulation_changed(entry.id, entry.param->modulation_offset());
+            }
+        } catch (...) {
+            // An editor that fails to take a notification misses that one only.
+        }
+    }
 }
 
 // ============================================================================
@@ -535,16 +700,19 @@ bool ClapPluginInstance::audio_ports_config_select(const clap_plugin* plugin, cl
 }
 
 // ============================================================================
-// gui: embedded X11 only. The editor creates no window on this platform, so
-// creating, parenting, showing and hiding it succeed without doing more.
+// gui: embedded X11 only, offered when the plug-in has an editor. create and
+// destroy bracket the host's use of the gui; set_parent opens the editor in
+// the host's window and destroy closes it. The editor's size is fixed.
 // ============================================================================
 
 bool ClapPluginInstance::gui_is_api_supported(const clap_plugin* plugin, const char* api, bool is_floating) {
-    return from(plugin) != nullptr && !is_floating && equals(api, CLAP_WINDOW_API_X11);
+    const ClapPluginInstance* self = from(plugin);
+    return self != nullptr && self->editor_ && !is_floating && equals(api, CLAP_WINDOW_API_X11);
 }
 
 bool ClapPluginInstance::gui_get_preferred_api(const clap_plugin* plugin, const char** api, bool* is_floating) {
-    if (from(plugin) == nullptr || api == nullptr || is_floating == nullptr) {
+    const ClapPluginInstance* self = from(plugin);
+    if (self == nullptr || !self->editor_ || api == nullptr || is_floating == nullptr) {
         return false;
     }
     *api = CLAP_WINDOW_API_X11;
@@ -554,7 +722,8 @@ bool ClapPluginInstance::gui_get_preferred_api(const clap_plugin* plugin, const 
 
 bool ClapPluginInstance::gui_create(const clap_plugin* plugin, const char* api, bool is_floating) {
     ClapPluginInstance* self = from(plugin);
-    if (self == nullptr || self->gui_created_ || is_floating || !equals(api, CLAP_WINDOW_API_X11)) {
+    if (self == nullptr || !self->editor_ || self->gui_created_ || is_floating ||
+        !equals(api, CLAP_WINDOW_API_X11)) {
         return false;
     }
     self->gui_created_ = true;
@@ -563,13 +732,24 @@ bool ClapPluginInstance::gui_create(const clap_plugin* plugin, const char* api, 
 
 void ClapPluginInstance::gui_destroy(const clap_plugin* plugin) {
     if (ClapPluginInstance* self = from(plugin)) {
+        try {
+            self->editor_handle_.reset();
+        } catch (...) {
+        }
         self->gui_created_ = false;
     }
 }
 
 bool ClapPluginInstance::gui_set_scale(const clap_plugin* plugin, double scale) {
-    const ClapPluginInstance* self = from(plugin);
-    return self != nullptr && self->gui_created_ && std::isfinite(scale) && scale > 0.0;
+    ClapPluginInstance* self = from(plugin);
+    if (self == nullptr || !self->gui_created_ || !std::isfinite(scale) || scale <= 0.0) {
+        return false;
+    }
+    try {
+        return self->editor_->set_scale_factor(static_cast<float>(scale));
+    } catch (...) {
+        return false;
+    }
 }
 
 bool ClapPluginInstance::gui_get_size(const clap_plugin* plugin, uint32_t* width, uint32_t* height) {
@@ -577,9 +757,14 @@ bool ClapPluginInstance::gui_get_size(const clap_plugin* plugin, uint32_t* width
     if (self == nullptr || !self->gui_created_ || width == nullptr || height == nullptr) {
         return false;
     }
-    *width = self->info_.editor_width;
-    *height = self->info_.editor_height;
-    return true;
+    try {
+        const EditorSize size = self->editor_->size();
+        *width = size.width;
+        *height = size.height;
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool ClapPluginInstance::gui_can_resize(const clap_plugin* /*plugin*/) { return false; }
@@ -593,15 +778,29 @@ bool ClapPluginInstance::gui_adjust_size(const clap_plugin* /*plugin*/, uint32_t
 }
 
 bool ClapPluginInstance::gui_set_size(const clap_plugin* plugin, uint32_t width, uint32_t height) {
-    const ClapPluginInstance* self = from(plugin);
+    uint32_t w = 0;
+    uint32_t h = 0;
     // Fixed size: only the size it already has is accepted.
-    return self != nullptr && self->gui_created_ && width == self->info_.editor_width &&
-           height == self->info_.editor_height;
+    return gui_get_size(plugin, &w, &h) && width == w && height == h;
 }
 
 bool ClapPluginInstance::gui_set_parent(const clap_plugin* plugin, const clap_window* window) {
-    const ClapPluginInstance* self = from(plugin);
-    return self != nullptr && self->gui_created_ && window != nullptr && equals(window->api, CLAP_WINDOW_API_X11);
+    ClapPluginInstance* self = from(plugin);
+    if (self == nullptr || !self->gui_created_ || window == nullptr || !equals(window->api, CLAP_WINDOW_API_X11)) {
+        return false;
+    }
+    try {
+        // A new parent replaces the old one: close first, then open there.
+        self->editor_handle_.reset();
+        ParentWindow parent;
+        parent.api = ParentWindow::Api::X11;
+        parent.handle = window->x11;
+        parent.context = self->gui_context_;
+        self->editor_handle_ = self->editor_->spawn(parent);
+        return self->editor_handle_ != nullptr;
+    } catch (...) {
+        return false;
+    }
 }
 
 bool ClapPluginInstance::gui_set_transient(const clap_plugin* /*plugin*/, const clap_window* /*window*/) {
@@ -610,6 +809,8 @@ bool ClapPluginInstance::gui_set_transient(const clap_plugin* /*plugin*/, const 
 
 void ClapPluginInstance::gui_suggest_title(const clap_plugin* /*plugin*/, const char* /*title*/) {}
 
+// The embedded editor is visible with its parent window; there is nothing
+// more to show or hide.
 bool ClapPluginInstance::gui_show(const clap_plugin* plugin) {
     const ClapPluginInstance* self = from(plugin);
     return self != nullptr && self->gui_created_;
@@ -711,9 +912,13 @@ bool ClapPluginInstance::params_text_to_value(const clap_plugin* plugin, clap_id
 }
 
 void ClapPluginInstance::params_flush(const clap_plugin* plugin, const clap_input_events* in,
-                                      const clap_output_events* /*out*/) {
+                                      const clap_output_events* out) {
     ClapPluginInstance* self = from(plugin);
-    if (self == nullptr || !self->initialized_ || in == nullptr || in->size == nullptr || in->get == nullptr) {
+    if (self == nullptr || !self->initialized_) {
+        return;
+    }
+    self->emit_gestures(out);
+    if (in == nullptr || in->size == nullptr || in->get == nullptr) {
         return;
     }
     // Without audio there is nothing to split: every change applies at once.
@@ -723,6 +928,7 @@ void ClapPluginInstance::params_flush(const clap_plugin* plugin, const clap_inpu
             self->apply_param_event(*event);
         }
     }
+    self->request_editor_notification();
 }
 
 // ============================================================================
@@ -781,9 +987,19 @@ bool ClapPluginInstance::state_load(const clap_plugin* plugin, const clap_istrea
         if (!parsed.state) {
             return false;
         }
-        std::lock_guard lock(self->instance_mutex_);
-        apply_state(*self->params_, *parsed.state);
-        self->reinitialize_after_load();
+        {
+            std::lock_guard lock(self->instance_mutex_);
+            apply_state(*self->params_, *parsed.state);
+            self->reinitialize_after_load();
+        }
+        // Main thread, and after the lock: the editor may format and queue
+        // texts for every parameter.
+        if (self->editor_) {
+            try {
+                self->editor_->param_values_changed();
+            } catch (...) {
+            }
+        }
         return true;
     } catch (...) {
         return false;

@@ -11,9 +11,24 @@
 // false / null / CLAP_PROCESS_ERROR instead of forwarding. Nothing throws
 // across the ABI.
 //
-// Offered extensions: audio-ports-config, audio-ports, gui (X11, embedded,
-// a no-window editor), latency (0), params, remote-controls (no pages),
-// render, state (length-prefixed JSON), tail (0). Every other id is null.
+// Offered extensions: audio-ports-config, audio-ports, gui (X11, embedded;
+// only when the plug-in has an editor), latency (0), params,
+// remote-controls (no pages), render, state (length-prefixed JSON), tail (0).
+// Every other id is null.
+//
+// The editor: asked for once (`Plugin::editor`) right after the plug-in is
+// built, opened by gui.set_parent and closed by gui.destroy. It hears of
+// host parameter changes and modulation only on the main thread: the audio
+// thread (or whichever thread flushes parameters) marks the parameters it
+// changed in lock-free flags and asks the host for a main-thread callback,
+// where the marks are turned into `param_value_changed` and
+// `param_modulation_changed`. A state load calls `param_values_changed`.
+//
+// Gestures from the editor (its GUI context, any non-real-time thread) are
+// queued lock-free and leave as CLAP_EVENT_PARAM_GESTURE_BEGIN, _VALUE and
+// _GESTURE_END output events at the next process or params flush, each value
+// applied to its parameter first; while the host is not processing, the
+// context asks it for a flush (host params.request_flush).
 //
 // Threads: the factory is thread-safe. Main-thread calls (activate,
 // deactivate, state load) and audio-thread calls (start_processing, reset,
@@ -26,7 +41,10 @@
 #include "plugin_kit/params/params.hpp"
 #include "plugin_kit/plugin/plugin.hpp"
 
+#include <concurrentqueue/concurrentqueue.h>
+
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -51,9 +69,6 @@ struct ClapPluginInfo {
     std::string_view layout_name = "Stereo";
     std::string_view input_port_name = "Input";
     std::string_view output_port_name = "Output";
-    // Size of the editor in pixels, reported by the gui extension.
-    uint32_t editor_width = 900;
-    uint32_t editor_height = 600;
 };
 
 // Makes a new plug-in instance; may throw (the adapter catches).
@@ -189,16 +204,30 @@ private:
 
     static ClapPluginInstance* from(const clap_abi::clap_plugin* plugin) noexcept;
 
+    // Index into param_map_ of the parameter with host id `id`, or nothing.
+    std::optional<size_t> find_param_index(clap_abi::clap_id id) const noexcept;
     // The parameter with host id `id`, or nullptr.
     Param* find_param(clap_abi::clap_id id) const noexcept;
     // Applies a parameter value or modulation event; other events are ignored.
+    // Marks the parameter for the editor. Any thread; no lock, no allocation.
     void apply_param_event(const clap_abi::clap_event_header& event) noexcept;
+    // After a batch of events: asks the host for a main-thread callback when
+    // something was marked for the editor and none is pending yet.
+    void request_editor_notification() noexcept;
+    // Main thread: tells the editor about every marked parameter.
+    void notify_editor() noexcept;
     // Host block handling, with the instance lock held.
     void process_locked(const clap_abi::clap_process& process) noexcept;
     // Runs the instance over frames [begin, end) of the output channels.
     void run_piece(uint32_t begin, uint32_t end) noexcept;
     // Copies the main input into the main output where they are different buffers.
     void copy_input_to_output(const clap_abi::clap_process& process) noexcept;
+    // Audio thread or flush: applies the queued editor gestures and reports
+    // them to the host on `out` (dropped when `out` is null). No lock, no allocation.
+    void emit_gestures(const clap_abi::clap_output_events* out) noexcept;
+    // Editor thread: queues one gesture and, when the host is not
+    // processing, asks it for a parameter flush.
+    void queue_gesture(uint16_t type, std::string_view id, float normalized) noexcept;
     // Repeats `initialize` with the last known sample rate, then `reset`.
     void reinitialize_after_load();
     BufferConfig buffer_config() const noexcept;
@@ -211,7 +240,31 @@ private:
     std::unique_ptr<Plugin> plugin_;
     std::shared_ptr<Params> params_;
     std::vector<ParamMapEntry> param_map_;
-    std::vector<std::pair<clap_abi::clap_id, Param*>> params_by_id_; // sorted by id
+    std::vector<std::pair<clap_abi::clap_id, size_t>> params_by_id_; // (host id, index in param_map_), sorted by id
+    // Editor gestures waiting for the next process or flush. Declared before
+    // the editor and its handle, so the editor's threads (ended with the
+    // handle) never see them gone.
+    struct Gesture {
+        uint16_t type = 0;       // CLAP_EVENT_PARAM_GESTURE_BEGIN, _VALUE or _GESTURE_END
+        uint32_t index = 0;      // into param_map_
+        float normalized = 0.0f; // for values
+    };
+    class GuiContextImpl;
+    moodycamel::ConcurrentQueue<Gesture> gestures_;
+    std::shared_ptr<GuiContext> gui_context_; // handed to the editor when it opens
+    std::atomic<bool> processing_now_{false}; // mirror of processing_ for the editor's threads
+
+    // Declared after plugin_ so it goes first; the open handle goes before it.
+    std::unique_ptr<Editor> editor_;        // null: the plug-in has no editor
+    std::unique_ptr<EditorHandle> editor_handle_; // set while the editor is open
+
+    // Editor notifications waiting for the main thread, one cell per entry of
+    // param_map_: bit 0 a value change, bit 1 a modulation change.
+    static constexpr uint8_t pending_value = 1;
+    static constexpr uint8_t pending_modulation = 2;
+    std::unique_ptr<std::atomic<uint8_t>[]> pending_;
+    std::atomic<bool> pending_marked_{false};   // some cell was marked since the last request
+    std::atomic<bool> callback_requested_{false}; // a main-thread callback is on its way
 
     // Host call order.
     bool initialized_ = false;

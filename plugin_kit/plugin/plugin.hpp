@@ -5,7 +5,10 @@
 //
 // Threading: the adapters serialise `initialize`, `reset`, `deactivate` and
 // `process` (and state loads) so they never overlap. `process` runs on the
-// host's audio thread and must not block, lock or allocate.
+// host's audio thread and must not block, lock or allocate. `editor` and
+// every call on the editor come from the host's main thread.
+
+#include "plugin_kit/plugin/editor.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -54,6 +57,12 @@ public:
 
     // The parameter set shared with the adapter and the editor.
     virtual std::shared_ptr<Params> params() const = 0;
+    // The plug-in's editor. The adapters ask once, right after construction
+    // (and after `params`), and own the result until the instance goes; they
+    // then open it, size it and tell it about parameter changes from the
+    // host's main thread. nullptr: the plug-in has no editor. May throw
+    // (the adapter then fails the instance's creation).
+    virtual std::unique_ptr<Editor> editor() { return nullptr; }
 
     // Activation. Must never fail for a plug-in that accepts any rate.
     virtual bool initialize(const AudioIOLayout& layout, const BufferConfig& config) = 0;

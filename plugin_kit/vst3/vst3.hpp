@@ -13,7 +13,6 @@
 
 #include "plugin_kit/abi/vst3/base.hpp"
 #include "plugin_kit/plugin/plugin.hpp"
-#include "plugin_kit/vst3/editor.hpp"
 
 #include <memory>
 #include <string_view>
@@ -33,10 +32,9 @@ struct Vst3Descriptor {
     std::string_view sdk_version;   // "VST 3.6.14"
 
     // A new plug-in instance; may throw (the factory reports the failure).
+    // Its `Plugin::editor` is asked once right after construction; an
+    // instance without an editor offers no view.
     std::unique_ptr<Plugin> (*create_plugin)() = nullptr;
-    // The instance's editor, asked once right after construction; nullptr
-    // (or a null function) means the instance offers no view.
-    std::unique_ptr<Editor> (*create_editor)(Plugin& plugin) = nullptr;
 };
 
 // A new factory object with a reference count of 1 answering IPluginFactory,

@@ -47,6 +47,44 @@ Owner* owner_of(void* self) noexcept {
 constexpr size_t max_typed_text_units = 4096;
 
 // ---------------------------------------------------------------------------
+// The Linux run loop a host offers through its IPlugFrame, and the timer
+// handler the view registers with it (declared as the VST3 interfaces lay
+// them out; the event-handler half is not used).
+
+constexpr Uid IRunLoop_iid = inline_uid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
+constexpr Uid ITimerHandler_iid = inline_uid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
+
+struct ITimerHandler;
+
+struct IRunLoopVtbl {
+    PLUGIN_KIT_VST3_FUNKNOWN_ENTRIES;
+    tresult (*register_event_handler)(void* self, void* handler, int fd);
+    tresult (*unregister_event_handler)(void* self, void* handler);
+    tresult (*register_timer)(void* self, ITimerHandler* handler, uint64_t milliseconds);
+    tresult (*unregister_timer)(void* self, ITimerHandler* handler);
+};
+
+struct IRunLoop {
+    const IRunLoopVtbl* vtbl;
+};
+
+struct ITimerHandlerVtbl {
+    PLUGIN_KIT_VST3_FUNKNOWN_ENTRIES;
+    void (*on_timer)(void* self);
+};
+
+// Period of the view's run-loop timer that delivers editor gestures, in ms.
+constexpr uint64_t gesture_timer_ms = 16;
+
+// One editor gesture on its way to the component handler.
+struct Vst3Gesture {
+    enum class Kind { Begin, Perform, End };
+    Kind kind = Kind::Begin;
+    std::string id;           // parameter text id
+    double normalized = 0.0;  // Perform only
+};
+
+// ---------------------------------------------------------------------------
 // The instance
 
 class Vst3Instance {
@@ -94,6 +132,11 @@ public:
     tresult set_param_normalized(ParamID id, ParamValue value) noexcept;
     tresult set_component_handler(IComponentHandler* handler) noexcept;
     IPlugView* create_view(FIDString name) noexcept;
+
+    // An editor gesture as the host expects it: beginEdit, performEdit (the
+    // value applied to the parameter first) or endEdit on the component
+    // handler. The host's UI thread, or the editor's thread without a run loop.
+    void perform_gesture(const Vst3Gesture& gesture) noexcept;
 
 private:
     // The map entry of a host parameter id, or nullptr.
@@ -161,14 +204,61 @@ public:
     tresult get_size(ViewRect* size) const noexcept;
     tresult check_size_constraint(ViewRect* rect) const noexcept;
     void set_frame(IPlugFrame* frame) noexcept { frame_ = frame; }
+    // Run-loop timer: hands queued gestures to the instance on the UI thread.
+    void on_timer() noexcept;
 
 private:
+    class GuiContextImpl;
+
     Face<Vst3View> face_;
+    Face<Vst3View> timer_face_;                // ITimerHandler, registered while attached
+    IRunLoop* run_loop_ = nullptr;             // the frame's run loop while attached; referenced
+    std::shared_ptr<GuiContextImpl> context_;  // the editor's gesture path while attached
     std::atomic<uint32> ref_count_{1};
     Vst3Instance& instance_;
     Editor& editor_;
     std::unique_ptr<EditorHandle> handle_; // set while attached
-    IPlugFrame* frame_ = nullptr;          // the host's frame; not referenced, not used
+    IPlugFrame* frame_ = nullptr;          // the host's frame; not referenced
+};
+
+// The GUI context of an attached view. With the host's run loop, gestures
+// wait in a short queue for the view's timer (the UI thread); without one
+// they go to the component handler from the editor's own thread.
+class Vst3View::GuiContextImpl final : public GuiContext {
+public:
+    GuiContextImpl(Vst3Instance& instance, bool queued) noexcept : instance_(instance), queued_(queued) {}
+    void begin_edit(std::string_view id) override { add({Vst3Gesture::Kind::Begin, std::string(id), 0.0}); }
+    void set_value(std::string_view id, float normalized) override {
+        add({Vst3Gesture::Kind::Perform, std::string(id), static_cast<double>(normalized)});
+    }
+    void end_edit(std::string_view id) override { add({Vst3Gesture::Kind::End, std::string(id), 0.0}); }
+
+    // UI thread: performs every queued gesture in order.
+    void deliver() {
+        std::vector<Vst3Gesture> batch;
+        {
+            const std::lock_guard guard(lock_);
+            batch.swap(queue_);
+        }
+        for (const Vst3Gesture& gesture : batch) {
+            instance_.perform_gesture(gesture);
+        }
+    }
+
+private:
+    void add(Vst3Gesture gesture) {
+        if (!queued_) {
+            instance_.perform_gesture(gesture);
+            return;
+        }
+        const std::lock_guard guard(lock_);
+        queue_.push_back(std::move(gesture));
+    }
+
+    Vst3Instance& instance_;
+    const bool queued_;
+    std::mutex lock_;
+    std::vector<Vst3Gesture> queue_; // guarded by lock_
 };
 
 bool is_x11_type(FIDString type) noexcept {
@@ -221,6 +311,27 @@ tresult view_check_size_constraint(void* self, ViewRect* rect) {
     Vst3View* view = owner_of<Vst3View>(self);
     return view == nullptr ? kInvalidArgument : view->check_size_constraint(rect);
 }
+
+tresult timer_query_interface(void* self, const TUID iid, void** obj) {
+    Vst3View* view = owner_of<Vst3View>(self);
+    if (view == nullptr || obj == nullptr) {
+        return kInvalidArgument;
+    }
+    *obj = nullptr;
+    if (iid == nullptr || (!uid_equals(iid, FUnknown_iid) && !uid_equals(iid, ITimerHandler_iid))) {
+        return kNoInterface;
+    }
+    view->add_ref();
+    *obj = self;
+    return kResultOk;
+}
+void timer_on_timer(void* self) {
+    if (Vst3View* view = owner_of<Vst3View>(self)) {
+        view->on_timer();
+    }
+}
+
+const ITimerHandlerVtbl timer_vtbl = {timer_query_interface, view_add_ref, view_release, timer_on_timer};
 
 const IPlugViewVtbl view_vtbl = {
     view_query_interface, view_add_ref,  view_release,        view_is_platform_type_supported,
@@ -534,9 +645,7 @@ Vst3Instance::Vst3Instance(const Vst3Descriptor& descriptor)
         }
     }
     std::sort(by_id_.begin(), by_id_.end());
-    if (descriptor.create_editor != nullptr) {
-        editor_ = descriptor.create_editor(*plugin_);
-    }
+    editor_ = plugin_->editor();
 }
 
 Vst3Instance::~Vst3Instance() {
@@ -1056,6 +1165,33 @@ tresult Vst3Instance::set_component_handler(IComponentHandler* handler) noexcept
     return kResultOk;
 }
 
+void Vst3Instance::perform_gesture(const Vst3Gesture& gesture) noexcept {
+    const ParamMapEntry* entry = find_param_entry(map_, gesture.id);
+    if (entry == nullptr || entry->param == nullptr) {
+        return;
+    }
+    const ParamID id = param_id_hash(entry->id);
+    switch (gesture.kind) {
+    case Vst3Gesture::Kind::Begin:
+        if (handler_ != nullptr) {
+            handler_->vtbl->begin_edit(handler_, id);
+        }
+        break;
+    case Vst3Gesture::Kind::Perform: {
+        apply_host_value(id, gesture.normalized);
+        if (handler_ != nullptr) {
+            handler_->vtbl->perform_edit(handler_, id, static_cast<ParamValue>(entry->param->normalized_value()));
+        }
+        break;
+    }
+    case Vst3Gesture::Kind::End:
+        if (handler_ != nullptr) {
+            handler_->vtbl->end_edit(handler_, id);
+        }
+        break;
+    }
+}
+
 IPlugView* Vst3Instance::create_view(FIDString name) noexcept {
     if (!editor_ || name == nullptr || std::strcmp(name, kEditorViewType) != 0) {
         return nullptr;
@@ -1067,13 +1203,24 @@ IPlugView* Vst3Instance::create_view(FIDString name) noexcept {
 // --- Vst3View ----------------------------------------------------------------------
 
 Vst3View::Vst3View(Vst3Instance& instance, Editor& editor) noexcept
-    : face_{&view_vtbl, this}, instance_(instance), editor_(editor) {
+    : face_{&view_vtbl, this}, timer_face_{&timer_vtbl, this}, instance_(instance), editor_(editor) {
     instance_.add_ref();
 }
 
 Vst3View::~Vst3View() {
-    handle_.reset();
+    if (handle_) {
+        removed();
+    }
     instance_.release();
+}
+
+void Vst3View::on_timer() noexcept {
+    if (context_) {
+        try {
+            context_->deliver();
+        } catch (...) {
+        }
+    }
 }
 
 tresult Vst3View::query_interface(const char* iid, void** obj) noexcept {
@@ -1108,26 +1255,55 @@ tresult Vst3View::attached(void* parent, FIDString type) noexcept {
         return kResultFalse;
     }
     try {
+        // The host's run loop, when its frame offers one, carries gestures
+        // to the UI thread through a timer of this view.
+        IRunLoop* run_loop = nullptr;
+        if (frame_ != nullptr) {
+            void* found = nullptr;
+            if (frame_->vtbl->query_interface(frame_, reinterpret_cast<const char*>(IRunLoop_iid.data()), &found) ==
+                    kResultOk &&
+                found != nullptr) {
+                run_loop = static_cast<IRunLoop*>(found);
+                if (run_loop->vtbl->register_timer(run_loop, reinterpret_cast<ITimerHandler*>(&timer_face_),
+                                                   gesture_timer_ms) != kResultOk) {
+                    run_loop->vtbl->release(run_loop);
+                    run_loop = nullptr;
+                }
+            }
+        }
+        run_loop_ = run_loop;
+        context_ = std::make_shared<GuiContextImpl>(instance_, run_loop_ != nullptr);
         ParentWindow window;
         window.api = ParentWindow::Api::X11;
         window.handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(parent));
+        window.context = context_;
         handle_ = editor_.spawn(window);
     } catch (...) {
         handle_.reset();
-        return kInternalError;
     }
-    return handle_ ? kResultOk : kResultFalse;
+    if (!handle_) {
+        removed();
+        return kResultFalse;
+    }
+    return kResultOk;
 }
 
 tresult Vst3View::removed() noexcept {
-    if (!handle_) {
-        return kResultFalse;
-    }
+    const bool was_attached = handle_ != nullptr;
     try {
+        // The editor's threads end with the handle; gestures they queued
+        // (an end_edit, typically) still reach the host.
         handle_.reset();
+        on_timer();
     } catch (...) {
     }
-    return kResultOk;
+    if (run_loop_ != nullptr) {
+        run_loop_->vtbl->unregister_timer(run_loop_, reinterpret_cast<ITimerHandler*>(&timer_face_));
+        run_loop_->vtbl->release(run_loop_);
+        run_loop_ = nullptr;
+    }
+    context_.reset();
+    return was_attached ? kResultOk : kResultFalse;
 }
 
 tresult Vst3View::get_size(ViewRect* size) const noexcept {

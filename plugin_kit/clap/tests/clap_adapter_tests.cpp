@@ -162,10 +162,12 @@ TEST(ClapInstance, AudioPortsAndTheirOneConfiguration) {
     EXPECT_FALSE(configs->select(inst.plugin, 1));
 }
 
-TEST(ClapInstance, EmbeddedX11EditorWithoutAWindow) {
+TEST(ClapInstance, EmbeddedX11EditorOpenedInTheParentAndClosedByDestroy) {
     Instance inst;
     ASSERT_TRUE(inst.plugin->init(inst.plugin));
+    EXPECT_EQ(inst.log->editor_requests, 1) << "asked once, at construction";
     const auto* gui = inst.ext<clap_plugin_gui>(CLAP_EXT_GUI);
+    ASSERT_NE(gui, nullptr);
     EXPECT_TRUE(gui->is_api_supported(inst.plugin, "x11", false));
     EXPECT_FALSE(gui->is_api_supported(inst.plugin, "x11", true));
     EXPECT_FALSE(gui->is_api_supported(inst.plugin, "wayland", false));
@@ -179,9 +181,13 @@ TEST(ClapInstance, EmbeddedX11EditorWithoutAWindow) {
     EXPECT_FALSE(gui->create(inst.plugin, "x11", true));
     ASSERT_TRUE(gui->create(inst.plugin, "x11", false));
     EXPECT_FALSE(gui->create(inst.plugin, "x11", false)) << "created twice";
+    EXPECT_TRUE(gui->set_scale(inst.plugin, 2.0));
+    EXPECT_FALSE(gui->set_scale(inst.plugin, std::nan("")));
     ASSERT_TRUE(gui->get_size(inst.plugin, &w, &h));
     EXPECT_EQ(w, 900u);
     EXPECT_EQ(h, 600u);
+    EXPECT_TRUE(gui->set_size(inst.plugin, 900, 600));
+    EXPECT_FALSE(gui->set_size(inst.plugin, 901, 600));
     clap_window window{};
     window.api = "x11";
     window.x11 = 42;
@@ -189,9 +195,82 @@ TEST(ClapInstance, EmbeddedX11EditorWithoutAWindow) {
     EXPECT_TRUE(gui->show(inst.plugin));
     EXPECT_TRUE(gui->hide(inst.plugin));
     EXPECT_FALSE(gui->can_resize(inst.plugin));
+    window.x11 = 43;
+    EXPECT_TRUE(gui->set_parent(inst.plugin, &window)) << "a new parent reopens the editor there";
     gui->destroy(inst.plugin);
     EXPECT_FALSE(gui->show(inst.plugin)) << "after destroy";
-    EXPECT_TRUE(gui->create(inst.plugin, "x11", false));
+    EXPECT_EQ(inst.log->editor,
+              (std::vector<std::string>{"scale(2)", "spawn(42)", "close", "spawn(43)", "close"}));
+
+    // Opened again and left open: destroying the instance closes it.
+    ASSERT_TRUE(gui->create(inst.plugin, "x11", false));
+    EXPECT_TRUE(gui->set_parent(inst.plugin, &window));
+    inst.plugin->destroy(inst.plugin);
+    inst.plugin = nullptr;
+    EXPECT_EQ(inst.log->editor.back(), "close");
+}
+
+TEST(ClapInstance, WithoutAnEditorThereIsNoGui) {
+    auto log = std::make_shared<FakeLog>();
+    log->offer_editor = false;
+    TestHost host;
+    g_log = log;
+    const clap_plugin* plugin = factory()->create_plugin(factory(), &host.host, "org.example.fake");
+    ASSERT_NE(plugin, nullptr);
+    ASSERT_TRUE(plugin->init(plugin));
+    EXPECT_EQ(log->editor_requests, 1);
+    EXPECT_EQ(plugin->get_extension(plugin, CLAP_EXT_GUI), nullptr);
+    EXPECT_NE(plugin->get_extension(plugin, CLAP_EXT_PARAMS), nullptr);
+    // Changes still work; nothing asks for a main-thread callback.
+    EventList events;
+    events.param_value(0, param_id_hash("gain"), 0.25);
+    plugin->get_extension(plugin, CLAP_EXT_PARAMS);
+    static_cast<const clap_plugin_params*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS))
+        ->flush(plugin, events.list(), nullptr);
+    EXPECT_EQ(host.callback_requests, 0);
+    plugin->destroy(plugin);
+}
+
+TEST(ClapEditor, HostChangesReachTheEditorOnlyOnTheMainThread) {
+    Instance inst;
+    inst.start();
+    const auto on_main_thread = [&] {
+        inst.host.callback_requests = 0;
+        inst.plugin->on_main_thread(inst.plugin);
+    };
+
+    EventList first;
+    first.param_value(3, param_id_hash("gain"), 0.25);
+    first.param_mod(3, param_id_hash("steps"), -1.0);
+    first.param_value(5, 12345u, 0.7); // not ours: nothing to report
+    StereoBlock block(ones(16), ones(16), true);
+    run_process(inst.plugin, block, 16, first);
+    EventList second;
+    second.param_value(0, param_id_hash("gain"), 0.75);
+    second.param_value(0, param_id_hash("toggle"), 1.0);
+    run_process(inst.plugin, block, 16, second);
+    EXPECT_TRUE(inst.log->editor.empty()) << "the audio thread never calls the editor";
+    EXPECT_EQ(inst.host.callback_requests, 1) << "one request until the host answers";
+
+    on_main_thread();
+    // In parameter order, latest values, modulation as a normalised offset.
+    EXPECT_EQ(inst.log->editor,
+              (std::vector<std::string>{"value(gain,0.75)", "mod(steps,-0.25)", "value(toggle,1)"}));
+
+    inst.log->editor.clear();
+    run_process(inst.plugin, block, 16, EventList{});
+    EXPECT_EQ(inst.host.callback_requests, 0) << "a block without changes asks for nothing";
+    on_main_thread();
+    EXPECT_TRUE(inst.log->editor.empty());
+
+    // Changes flushed outside processing take the same way.
+    EventList flushed;
+    flushed.param_value(0, param_id_hash("choice"), 2.0);
+    inst.ext<clap_plugin_params>(CLAP_EXT_PARAMS)->flush(inst.plugin, flushed.list(), nullptr);
+    EXPECT_TRUE(inst.log->editor.empty());
+    EXPECT_EQ(inst.host.callback_requests, 1);
+    on_main_thread();
+    EXPECT_EQ(inst.log->editor, (std::vector<std::string>{"value(choice,1)"}));
 }
 
 TEST(ClapInstance, NoLatencyNoTailNoPagesAndBothRenderModes) {
@@ -599,6 +678,23 @@ TEST(ClapState, ShortOrInvalidStreamsFailAndChangeNothing) {
             EXPECT_EQ(target.log->calls, "") << "no re-initialisation after a failed load";
         }
     }
+}
+
+TEST(ClapEditor, StateLoadTellsTheEditorThatEveryValueMayHaveChanged) {
+    Instance source;
+    ASSERT_TRUE(source.plugin->init(source.plugin));
+    source.params().gain.set_plain_value(0.125f);
+    const std::string bytes = save(source, 4096);
+
+    Instance target;
+    ASSERT_TRUE(target.plugin->init(target.plugin));
+    PieceInStream in(bytes, 4096);
+    ASSERT_TRUE(target.ext<clap_plugin_state>(CLAP_EXT_STATE)->load(target.plugin, &in.stream));
+    EXPECT_EQ(target.log->editor, (std::vector<std::string>{"values"}));
+
+    PieceInStream broken(bytes.substr(0, 5), 4096);
+    EXPECT_FALSE(target.ext<clap_plugin_state>(CLAP_EXT_STATE)->load(target.plugin, &broken.stream));
+    EXPECT_EQ(target.log->editor.size(), 1u) << "a failed load changes nothing to report";
 }
 
 } // namespace

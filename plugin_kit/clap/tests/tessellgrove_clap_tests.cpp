@@ -8,6 +8,7 @@
 #include "plugin/lib/tessellgrove.hpp"
 #include "plugin_kit/params/param_id.hpp"
 #include "plugin_kit/state/state.hpp"
+#include "webview/state/web_view_state.hpp"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,47 @@ TEST(TessellgroveClap, LoadingOneParameterLeavesTheOthers) {
                     ->load(inst.plugin, &in.stream));
     EXPECT_EQ(p.mix.value(), 0.25f);
     EXPECT_EQ(p.comb_mix.value(), 0.75f);
+}
+
+TEST(TessellgroveClap, TheGuiOpensTheWebViewEditorAndHostChangesReachThePageOnTheMainThread) {
+    Instance inst;
+    ASSERT_TRUE(inst.plugin->init(inst.plugin));
+    webview::WebViewState& state = *inst.instance().web_view_state();
+    const auto drain = [&state] {
+        std::vector<std::string> out;
+        while (auto s = state.try_recv_script()) {
+            out.push_back(std::move(*s));
+        }
+        return out;
+    };
+
+    const auto* gui = static_cast<const clap_plugin_gui*>(inst.plugin->get_extension(inst.plugin, CLAP_EXT_GUI));
+    ASSERT_NE(gui, nullptr);
+    ASSERT_TRUE(gui->create(inst.plugin, "x11", false));
+    EXPECT_TRUE(gui->set_scale(inst.plugin, 1.5));
+    EXPECT_EQ(state.scale_factor(), 1.5f);
+    uint32_t w = 0, h = 0;
+    ASSERT_TRUE(gui->get_size(inst.plugin, &w, &h));
+    EXPECT_EQ(w, 900u);
+    EXPECT_EQ(h, 600u);
+    clap_window window{};
+    window.api = "x11";
+    window.x11 = 7;
+    ASSERT_TRUE(gui->set_parent(inst.plugin, &window));
+    EXPECT_TRUE(state.is_open());
+    gui->destroy(inst.plugin);
+    EXPECT_FALSE(state.is_open());
+
+    ASSERT_TRUE(inst.plugin->activate(inst.plugin, 48000.0, 1, 512));
+    ASSERT_TRUE(inst.plugin->start_processing(inst.plugin));
+    EventList events;
+    events.param_value(0, param_id_hash("mix"), 0.25);
+    StereoBlock block(std::vector<float>(32, 0.1f), std::vector<float>(32, 0.1f), true);
+    ASSERT_EQ(run_process(inst.plugin, block, 32, events), CLAP_PROCESS_CONTINUE);
+    EXPECT_TRUE(drain().empty()) << "nothing formatted on the audio thread";
+    EXPECT_EQ(inst.host.callback_requests, 1);
+    inst.plugin->on_main_thread(inst.plugin);
+    EXPECT_EQ(drain(), std::vector<std::string>{"if (window._updateParam) window._updateParam('mix', 0.25);"});
 }
 
 } // namespace

@@ -19,6 +19,7 @@ using namespace plugin_kit::clap_abi;
 // A host that offers no extensions.
 struct TestHost {
     clap_host host{};
+    int callback_requests = 0; // request_callback calls not yet answered by run_main_thread_callbacks
 
     TestHost() {
         host.clap_version = CLAP_VERSION_1_2_2;
@@ -30,7 +31,7 @@ struct TestHost {
         host.get_extension = [](const clap_host*, const char*) -> const void* { return nullptr; };
         host.request_restart = [](const clap_host*) {};
         host.request_process = [](const clap_host*) {};
-        host.request_callback = [](const clap_host*) {};
+        host.request_callback = [](const clap_host* h) { ++static_cast<TestHost*>(h->host_data)->callback_requests; };
     }
 };
 

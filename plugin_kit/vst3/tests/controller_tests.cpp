@@ -321,8 +321,9 @@ TEST(Vst3View, NoWindowEditorBehindAnX11View) {
 
 TEST(Vst3View, NoEditorNoView) {
     Vst3Descriptor d = test_descriptor;
-    d.create_editor = nullptr;
+    d.create_plugin = make_fake_plugin_without_editor;
     Instance inst(d);
+    EXPECT_EQ(inst.plugin->editor_requests, 1);
     EXPECT_EQ(inst.ctrl().create_view(inst.controller, "editor"), nullptr);
 }
 

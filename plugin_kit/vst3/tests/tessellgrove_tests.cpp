@@ -6,6 +6,7 @@
 
 #include "plugin/lib/tessellgrove.hpp"
 #include "plugin_kit/params/param_id.hpp"
+#include "webview/state/web_view_state.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,17 @@ namespace {
 
 using namespace vst3_test;
 
-std::unique_ptr<Plugin> make_tessellgrove() { return std::make_unique<tessellgrove::Tessellgrove>(); }
+tessellgrove::Tessellgrove* last_tessellgrove = nullptr;
+
+std::unique_ptr<Plugin> make_tessellgrove() {
+    auto plugin = std::make_unique<tessellgrove::Tessellgrove>();
+    last_tessellgrove = plugin.get();
+    return plugin;
+}
 
 const Vst3Descriptor tessellgrove_descriptor{
     "Tessellgrove", "Corvalune", "0.1.0", "https://corvalune.example", "support@corvalune.example",
-    test_class_id,  "Fx|Distortion", "VST 3.6.14", make_tessellgrove, make_fake_editor,
+    test_class_id,  "Fx|Distortion", "VST 3.6.14", make_tessellgrove,
 };
 
 std::u16string utf16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
@@ -166,6 +173,44 @@ TEST(Vst3Tessellgrove, StateAndAutomationOfEveryParameter) {
     MemoryStream resaved;
     ASSERT_EQ(b.save(resaved), kResultOk);
     EXPECT_EQ(resaved.data, saved.data);
+}
+
+TEST(Vst3Tessellgrove, TheViewOpensTheWebViewEditorAndHostChangesReachThePage) {
+    Instance inst(tessellgrove_descriptor);
+    tessellgrove::Tessellgrove* plugin = last_tessellgrove;
+    ASSERT_NE(plugin, nullptr);
+    webview::WebViewState& state = *plugin->web_view_state();
+    const auto drain = [&state] {
+        std::vector<std::string> out;
+        while (auto s = state.try_recv_script()) {
+            out.push_back(std::move(*s));
+        }
+        return out;
+    };
+
+    IPlugView* view = inst.ctrl().create_view(inst.controller, "editor");
+    ASSERT_NE(view, nullptr);
+    ViewRect size{};
+    ASSERT_EQ(view->vtbl->get_size(view, &size), kResultOk);
+    EXPECT_EQ(size.right - size.left, 900);
+    EXPECT_EQ(size.bottom - size.top, 600);
+    ASSERT_EQ(view->vtbl->attached(view, reinterpret_cast<void*>(0x4200001), "X11EmbedWindowID"), kResultOk);
+    EXPECT_TRUE(state.is_open());
+    ASSERT_EQ(view->vtbl->removed(view), kResultOk);
+    EXPECT_FALSE(state.is_open());
+    view->vtbl->release(view);
+
+    ASSERT_EQ(inst.set_normalized(param_id_hash("mix"), 0.25), kResultOk);
+    EXPECT_EQ(drain(), std::vector<std::string>{"if (window._updateParam) window._updateParam('mix', 0.25);"});
+
+    MemoryStream saved;
+    ASSERT_EQ(inst.save(saved), kResultOk);
+    MemoryStream in;
+    in.data = saved.data;
+    ASSERT_EQ(inst.load(in), kResultOk);
+    const auto statements = drain();
+    ASSERT_EQ(statements.size(), tessellgrove::param_count);
+    EXPECT_EQ(statements[1], "if (window._updateParam) window._updateParam('mix', 0.25);");
 }
 
 } // namespace

@@ -217,6 +217,7 @@ public:
     ~FakePlugin() override { --live; }
 
     std::shared_ptr<Params> params() const override { return params_; }
+    std::unique_ptr<Editor> editor() override;
     bool initialize(const AudioIOLayout&, const BufferConfig& config) override {
         ++initialize_count;
         sample_rate = config.sample_rate;
@@ -240,6 +241,8 @@ public:
     }
 
     std::shared_ptr<FakeParams> params_ = std::make_shared<FakeParams>();
+    bool offers_editor = true;
+    int editor_requests = 0;
     int initialize_count = 0;
     int reset_count = 0;
     int deactivate_count = 0;
@@ -253,12 +256,24 @@ inline FakePlugin* last_plugin = nullptr;
 inline NoWindowEditor* last_editor = nullptr;
 
 inline std::unique_ptr<Plugin> make_fake_plugin() {
+    last_editor = nullptr;
     auto plugin = std::make_unique<FakePlugin>();
     last_plugin = plugin.get();
     return plugin;
 }
 
-inline std::unique_ptr<Editor> make_fake_editor(Plugin&) {
+// A fake plug-in whose editor hook answers nothing.
+inline std::unique_ptr<Plugin> make_fake_plugin_without_editor() {
+    auto plugin = make_fake_plugin();
+    static_cast<FakePlugin&>(*plugin).offers_editor = false;
+    return plugin;
+}
+
+inline std::unique_ptr<Editor> FakePlugin::editor() {
+    ++editor_requests;
+    if (!offers_editor) {
+        return nullptr;
+    }
     auto editor = std::make_unique<NoWindowEditor>(EditorSize{900, 600});
     last_editor = editor.get();
     return editor;
@@ -268,7 +283,7 @@ constexpr Uid test_class_id = {'C', 'o', 'r', 'T', 'e', 's', 's', 'e', 'l', 'l',
 
 inline const Vst3Descriptor test_descriptor{
     "Tessellgrove", "Corvalune", "0.1.0", "https://corvalune.example", "support@corvalune.example",
-    test_class_id,  "Fx|Distortion", "VST 3.6.14", make_fake_plugin, make_fake_editor,
+    test_class_id,  "Fx|Distortion", "VST 3.6.14", make_fake_plugin,
 };
 
 // --- host-side helpers ----------------------------------------------------------
