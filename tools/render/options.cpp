@@ -67,6 +67,33 @@ ParsedOptions parse_options(std::span<const std::string_view> args) {
             if (!flag(options.list_params)) {
                 return fail("option --list-params takes no value");
             }
+        } else if (arg == "--list-presets") {
+            if (!flag(options.list_presets)) {
+                return fail("option --list-presets takes no value");
+            }
+        } else if (arg == "--print-editor-page") {
+            if (!flag(options.print_editor_page)) {
+                return fail("option --print-editor-page takes no value");
+            }
+        } else if (arg == "--format") {
+            const auto value = take_value();
+            if (!value || (*value != "clap" && *value != "vst3")) {
+                return fail("option --format needs clap or vst3");
+            }
+            options.format = std::string(*value);
+        } else if (arg == "--plugin" || arg == "--state" || arg == "--save-state") {
+            const auto value = take_value();
+            if (!value || value->empty()) {
+                return fail("option " + std::string(arg) + " needs a file name");
+            }
+            auto& target = arg == "--plugin" ? options.plugin : arg == "--state" ? options.state : options.save_state;
+            target = std::string(*value);
+        } else if (arg == "--preset") {
+            const auto value = take_value();
+            if (!value || value->empty()) {
+                return fail("option --preset needs a preset name");
+            }
+            options.preset = std::string(*value);
         } else if (arg == "--json") {
             if (!flag(options.json)) {
                 return fail("option --json takes no value");
@@ -120,14 +147,15 @@ ParsedOptions parse_options(std::span<const std::string_view> args) {
         }
     }
 
-    if (options.help || options.list_params) {
-        if (options.json && !options.list_params) {
-            return fail("option --json goes with --list-params");
-        }
-        return ParsedOptions{options, {}};
+    const int listings = int{options.list_params} + int{options.list_presets} + int{options.print_editor_page};
+    if (listings > 1) {
+        return fail("options --list-params, --list-presets and --print-editor-page exclude each other");
     }
-    if (options.json) {
-        return fail("option --json goes with --list-params");
+    if (options.json && !options.list_params && !options.list_presets && !options.help) {
+        return fail("option --json goes with --list-params or --list-presets");
+    }
+    if (options.help || listings > 0) {
+        return ParsedOptions{options, {}};
     }
     if (options.output.empty()) {
         return fail("no output file given (-o OUTPUT)");
@@ -141,6 +169,8 @@ ParsedOptions parse_options(std::span<const std::string_view> args) {
 std::string usage_text() {
     return R"(Usage: tessellgrove-render [options] [-i INPUT] -o OUTPUT
        tessellgrove-render --list-params [--json]
+       tessellgrove-render --list-presets [--json]
+       tessellgrove-render --print-editor-page
 
 Runs audio through the Tessellgrove ring modulator, block by block, as a host
 would. INPUT may be WAV, FLAC, AIFF or OGG; the output is written in the same
@@ -151,6 +181,19 @@ The output appears only when the whole render succeeded.
 Options:
   -i, --input FILE          audio file to process
   -o, --output FILE         file to write
+  --format clap|vst3        plug-in format to host the plug-in through
+                            (default clap)
+  --plugin FILE             plug-in library to host (default: the Tessellgrove
+                            library built alongside this program); a foreign
+                            plug-in's parameters are named by numeric id
+  --state FILE              load a saved host state first (the JSON text as
+                            VST3 stores it, or CLAP's length-prefixed form)
+  --save-state FILE         write the state the plug-in saves at the end of
+                            the render, in the format's framing
+  --preset NAME             start from a preset: the factory preset of exactly
+                            this name, else the user preset with this file
+                            name (without .tessellgrove); --set options
+                            apply on top of it
   --set ID=TEXT             set a parameter from text, as typed into a host
                             (mix=75%, lock_freq=440 Hz, char_mode=Fold,
                             lock_motion_enable=on); repeatable, applied in order
@@ -161,7 +204,9 @@ Options:
   --playing                 report the host transport as running
   --sample-rate HZ          rate of the built-in signal (default 44100)
   --list-params             list the parameters: id, name, range, default
-  --json                    with --list-params: print JSON instead of a table
+  --list-presets            list the factory and user presets
+  --json                    with --list-params or --list-presets: print JSON
+  --print-editor-page       print the editor's web page as the editor shows it
   -h, --help                show this text
 )";
 }

@@ -21,13 +21,20 @@ struct ParamSetting {
 struct RenderOptions {
     std::optional<std::string> input;      // absent: the built-in test signal
     std::string output;                    // required unless listing or help
+    std::optional<std::string> preset;     // applied before `settings`
     std::vector<ParamSetting> settings;
     uint32_t block_size = 512;             // frames per process call
     std::optional<double> bpm;             // tempo reported to the plug-in, if any
     bool playing = false;                  // host transport running
     std::optional<float> sample_rate;      // Hz, built-in signal only
     bool list_params = false;
-    bool json = false;                     // --list-params as JSON
+    bool list_presets = false;
+    bool json = false;                     // --list-params / --list-presets as JSON
+    bool print_editor_page = false;
+    std::string format = "clap";           // plug-in format hosted: "clap" or "vst3"
+    std::optional<std::string> plugin;     // plug-in file; absent: the built Tessellgrove library
+    std::optional<std::string> state;      // host state file loaded before preset and settings
+    std::optional<std::string> save_state; // where to write the plug-in's state after the render
     bool help = false;
 };
 

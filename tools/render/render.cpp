@@ -1,6 +1,8 @@
 #include "tools/render/render.hpp"
 
 #include "tools/render/audio_file.hpp"
+#include "tools/render/presets.hpp"
+#include "tools/render/state_file.hpp"
 #include "tools/render/test_signal.hpp"
 
 #include <nlohmann/json.hpp>
@@ -117,6 +119,18 @@ std::string format_number(double value) {
 } // namespace
 
 int render(const RenderOptions& options, RenderHost& host, std::ostream& err) {
+    if (options.state) {
+        if (const auto error = load_state_file(*options.state, host)) {
+            report(err, *error);
+            return exit_failure;
+        }
+    }
+    if (options.preset) {
+        if (const auto failure = apply_preset(*options.preset, host)) {
+            report(err, failure->message);
+            return failure->exit_code;
+        }
+    }
     for (const ParamSetting& setting : options.settings) {
         if (const auto error = apply_setting(setting, host)) {
             report(err, *error);
@@ -205,6 +219,14 @@ int render(const RenderOptions& options, RenderHost& host, std::ostream& err) {
     }
     progress.finish();
     host.deactivate();
+    // The state as it stands after the render: a plug-in whose processor
+    // learns of parameter changes only with audio has heard them by now.
+    if (options.save_state) {
+        if (const auto error = save_state_file(*options.save_state, host)) {
+            report(err, *error);
+            return exit_failure;
+        }
+    }
 
     if (const auto error = writer.commit()) {
         report(err, *error);

@@ -1,10 +1,9 @@
 #pragma once
 // How tessellgrove-render hosts the plug-in. The renderer speaks only to
 // this interface, the way a host speaks to a loaded plug-in: parameter
-// information and texts, activation, in-place processing. The one
-// implementation today links the instance in directly; one that loads the
-// built plug-in through CLAP or VST3 can take its place without touching the
-// renderer.
+// information and texts, activation, in-place processing, state. The program
+// hosts a plug-in file through CLAP or VST3 (loaded_host.hpp); the host that
+// links the instance in directly remains for tests of the renderer's pieces.
 
 #include "plugin_kit/plugin/plugin.hpp"
 
@@ -56,6 +55,16 @@ public:
     virtual void process(std::span<float* const> channels, uint32_t frames,
                          const plugin_kit::Transport& transport) = 0;
     virtual void deactivate() = 0;
+
+    // The state the plug-in saves, in the framing of the format in use;
+    // nullopt when the host cannot save one or the plug-in refuses.
+    virtual std::optional<std::string> save_state() { return std::nullopt; }
+    // Hands a saved state (either host framing) to the plug-in in the framing
+    // of the format in use; false when the plug-in refuses it.
+    virtual bool load_state(std::string_view bytes) {
+        (void)bytes;
+        return false;
+    }
 };
 
 // A host around a Tessellgrove instance linked into this program, driven

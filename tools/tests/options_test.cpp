@@ -34,6 +34,19 @@ TEST(RenderOptions, ListingNeedsNoFiles) {
     ASSERT_TRUE(parsed.options) << parsed.error;
     EXPECT_TRUE(parsed.options->list_params);
     EXPECT_TRUE(parsed.options->json);
+    const auto presets = parse({"--list-presets", "--json"});
+    ASSERT_TRUE(presets.options) << presets.error;
+    EXPECT_TRUE(presets.options->list_presets);
+    const auto page = parse({"--print-editor-page"});
+    ASSERT_TRUE(page.options) << page.error;
+    EXPECT_TRUE(page.options->print_editor_page);
+}
+
+TEST(RenderOptions, PresetNameIsKeptWhole) {
+    const auto parsed = parse({"--preset", "Sci-Fi Scanner", "--set", "mix=10%", "-o", "out.wav"});
+    ASSERT_TRUE(parsed.options) << parsed.error;
+    EXPECT_EQ(parsed.options->preset, "Sci-Fi Scanner");
+    EXPECT_EQ(parsed.options->settings.size(), 1u);
 }
 
 struct BadCommandLine {
@@ -64,6 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
                       BadCommandLine{{"--sample-rate", "100", "-o", "x.wav"}, "--sample-rate"},
                       BadCommandLine{{"-i", "a.wav", "--sample-rate", "48000", "-o", "x.wav"}, "--sample-rate"},
                       BadCommandLine{{"--json", "-o", "x.wav"}, "--list-params"},
+                      BadCommandLine{{"--json", "--print-editor-page"}, "--list-presets"},
+                      BadCommandLine{{"--list-presets", "--print-editor-page"}, "exclude each other"},
+                      BadCommandLine{{"-o", "x.wav", "--preset"}, "--preset needs a preset name"},
+                      BadCommandLine{{"--preset=", "-o", "x.wav"}, "--preset needs a preset name"},
                       BadCommandLine{{"--playing=yes", "-o", "x.wav"}, "--playing"},
                       BadCommandLine{{"--frobnicate", "-o", "x.wav"}, "--frobnicate"}));
 

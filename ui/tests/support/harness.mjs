@@ -1,6 +1,7 @@
 // Shared set-up of the browser tests: the assembled editor page, a headless
 // Chromium from the system, and a recording window.ipc.
-import { mkdtempSync, readFileSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdtempSync, rmSync, writeFileSync, mkdirSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve, dirname } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
@@ -18,24 +19,15 @@ function buildDir() {
     return resolve(dir);
 }
 
-// The page as the editor shows it: the built page text with the bridge
-// script inserted the way the editor's spawn does it (before every
-// "</head>", else after every "<body>", else inside the page shell).
+// The page as the editor shows it: the editor's own assembly (bridge script
+// put into the built page text), printed by the render tool of the build.
 // This is the one place that knows where the page comes from.
 export function assembledEditorPage() {
-    const dir = join(buildDir(), 'ui');
-    const html = readFileSync(join(dir, 'editor_page.html'), 'utf8');
-    const bridge = readFileSync(join(dir, 'bridge.js'), 'utf8');
-    const element = '<script>' + bridge + '</script>';
-    if (html.includes('</head>')) {
-        return html.split('</head>').join(element + '</head>');
+    const tool = join(buildDir(), 'tools', 'tessellgrove-render');
+    if (!existsSync(tool)) {
+        throw new Error(`${tool} is missing: build the tessellgrove-render target first`);
     }
-    if (html.includes('<body>')) {
-        return html.split('<body>').join('<body>' + element);
-    }
-    return ['<!DOCTYPE html>', '<html>', '<head>', '    <meta charset="UTF-8">',
-        '    <meta name="viewport" content="width=device-width, initial-scale=1.0">',
-        '    ' + element, '</head>', '<body>', html, '</body>', '</html>'].join('\n');
+    return execFileSync(tool, ['--print-editor-page'], { encoding: 'utf8', maxBuffer: 64 * 1024 * 1024 });
 }
 
 const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
