@@ -1,10 +1,15 @@
 // Engine cost per stereo frame at 48 kHz, in 512-frame blocks with one
 // parameter update per block (as the plug-in runs it), for a set of
-// scenarios. Beside each, a floor: a loop that evaluates only the sinf /
-// cosf / tanhf calls the engine makes per frame in that scenario, counted by
-// observing the engine itself. The engine/floor ratio tells how much the
-// rest of the path (filters, comb, bookkeeping) costs on top of the
-// unavoidable transcendental work.
+// scenarios. Beside each, a floor: a loop that evaluates, with scalar
+// sinf / tanhf, only the distinct transcendental values the scenario needs
+// per frame, counted by observing the engine itself. The two carriers hold
+// the same state and so produce the same signal: each carrier sine counts
+// once. The engine/floor ratio tells how much the rest of the path
+// (filters, comb, bookkeeping) costs on top of that work.
+//
+// The same program runs every factory preset through a whole plug-in
+// instance (preset_bench.cpp) and reports the instance's heap footprint
+// (heap_footprint.cpp), so all figures come from one run, side by side.
 //
 // Counters: ns_per_frame, realtime_x (seconds of 48 kHz audio per second of
 // CPU time), and for floors sin_per_frame / tanh_per_frame. A summary table
@@ -17,9 +22,12 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "bench/heap_footprint.hpp"
+#include "bench/preset_bench.hpp"
 #include "plugin/dsp/mapping.hpp"
 #include "plugin_kit/plugin/denormals.hpp"
 #include "plugin/dsp/processor.hpp"
@@ -112,12 +120,15 @@ struct Rig {
         out_right.resize(block_frames);
     }
 
-    void block() noexcept
+    // One block; `two_carriers` runs the frame that advances each carrier
+    // on its own instead of the shared-carrier frame.
+    void block(bool two_carriers = false) noexcept
     {
         processor.set_playing(true);
         tessellgrove::update_processor_params(params, bench_tempo, processor);
         for (std::size_t i = 0; i < static_cast<std::size_t>(block_frames); ++i) {
-            const auto [l, r] = processor.process(in_left[i], in_right[i]);
+            const auto [l, r] = two_carriers ? processor.process_two_carriers(in_left[i], in_right[i])
+                                             : processor.process(in_left[i], in_right[i]);
             out_left[i] = l;
             out_right[i] = r;
         }
@@ -134,10 +145,11 @@ struct Cost {
     double tanh_per_frame = 0.0;
 };
 
-// Counts what the engine evaluates by watching its state frame by frame:
-// one sine per running oscillator, one per sine modulator step, one more
-// sine per voice at each drift update, a sine and a cosine per formant
+// Counts what the engine needs by watching its state frame by frame: one
+// sine per running carrier oscillator, one per sine modulator step, one
+// more sine per voice at each drift update, a sine and a cosine per formant
 // section at each coefficient recompute, and two tanh per frame in "Warm".
+// Carrier work counts once: both carriers compute the same values.
 Cost measure_cost(const Scenario& s)
 {
     const plugin_kit::ScopedFlushDenormals ftz;
@@ -155,7 +167,7 @@ Cost measure_cost(const Scenario& s)
         tessellgrove::update_processor_params(rig.params, bench_tempo, p);
         for (int i = 0; i < block_frames; ++i) {
             if (formant_key(p.carrier_left) != key) {
-                sines += 2.0 * 6.0; // mapping recomputed both carriers' filters
+                sines += 6.0; // mapping recomputed the (shared) filter coefficients
                 key = formant_key(p.carrier_left);
             }
             const bool lock_runs = p.lock_motion_enabled && p.lock_depth > 0.001f;
@@ -182,7 +194,7 @@ Cost measure_cost(const Scenario& s)
                 per_carrier += 6.0;
                 key = formant_key(c);
             }
-            sines += 2.0 * per_carrier;
+            sines += per_carrier;
             if (lock_runs && p.lock_lfo.shape == 0) {
                 sines += 1.0;
             }
@@ -204,19 +216,22 @@ void set_frame_counters(benchmark::State& state)
                                                       benchmark::Counter::kIsIterationInvariantRate);
 }
 
-void bm_engine(benchmark::State& state, const Scenario* s)
+void run_engine(benchmark::State& state, const Scenario* s, bool two_carriers)
 {
     const plugin_kit::ScopedFlushDenormals ftz; // as the plug-in runs the engine
     Rig rig(*s);
-    rig.block(); // first update may rebuild the banks
+    rig.block(two_carriers); // first update may rebuild the banks
     for (auto _ : state) {
-        rig.block();
+        rig.block(two_carriers);
         benchmark::DoNotOptimize(rig.out_left.data());
         benchmark::DoNotOptimize(rig.out_right.data());
         benchmark::ClobberMemory();
     }
     set_frame_counters(state);
 }
+
+void bm_engine(benchmark::State& state, const Scenario* s) { run_engine(state, s, false); }
+void bm_engine_two_carriers(benchmark::State& state, const Scenario* s) { run_engine(state, s, true); }
 
 // Evaluates `cost` transcendental calls per frame on changing arguments;
 // fractional counts are spread over frames with an accumulator.
@@ -272,14 +287,28 @@ public:
                     it->second = benchmark::Counter(it->second.value);
                 }
             }
+            // With --benchmark_repetitions the median of the repetitions is
+            // kept; otherwise the single run.
             const auto it = run.counters.find("ns_per_frame");
-            if (it != run.counters.end() && run.run_type == Run::RT_Iteration) {
-                ns_per_frame[run.benchmark_name()] = it->second.value;
+            const std::string name = run.run_name.str();
+            if (it != run.counters.end()) {
+                if (run.run_type == Run::RT_Iteration && median_seen.count(name) == 0) {
+                    ns_per_frame[name] = it->second.value;
+                } else if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                    ns_per_frame[name] = it->second.value;
+                    median_seen.insert(name);
+                }
+            }
+            const auto sin = run.counters.find("sin_per_frame");
+            if (sin != run.counters.end() && run.run_type == Run::RT_Iteration && name.rfind("floor/", 0) == 0) {
+                sin_per_frame[name.substr(6)] = sin->second.value;
             }
         }
         ConsoleReporter::ReportRuns(shown);
     }
     std::map<std::string, double> ns_per_frame;
+    std::map<std::string, double> sin_per_frame; // by scenario name
+    std::set<std::string> median_seen;
 };
 
 } // namespace
@@ -289,7 +318,10 @@ int main(int argc, char** argv)
     for (const Scenario& s : scenarios) {
         benchmark::RegisterBenchmark((std::string("engine/") + s.name).c_str(), bm_engine, &s);
         benchmark::RegisterBenchmark((std::string("floor/") + s.name).c_str(), bm_floor, &s);
+        benchmark::RegisterBenchmark((std::string("engine_two_carriers/") + s.name).c_str(),
+                                     bm_engine_two_carriers, &s);
     }
+    tessellgrove::bench::register_preset_benchmarks();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
@@ -297,8 +329,8 @@ int main(int argc, char** argv)
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    std::printf("\n%-20s %12s %12s %10s %12s\n", "scenario", "engine ns/f", "floor ns/f", "ratio",
-                "realtime_x");
+    std::printf("\n%-20s %12s %12s %10s %12s %12s %12s\n", "scenario", "engine ns/f", "floor ns/f", "ratio",
+                "realtime_x", "sin/frame", "2-carr ns/f");
     for (const Scenario& s : scenarios) {
         const auto engine = reporter.ns_per_frame.find(std::string("engine/") + s.name);
         const auto floor = reporter.ns_per_frame.find(std::string("floor/") + s.name);
@@ -306,9 +338,19 @@ int main(int argc, char** argv)
             continue;
         }
         const double frame_ns = 1e9 / static_cast<double>(bench_rate);
-        std::printf("%-20s %12.2f %12.2f %10.2f %12.1f\n", s.name, engine->second, floor->second,
-                    engine->second / floor->second, frame_ns / engine->second);
+        const auto two = reporter.ns_per_frame.find(std::string("engine_two_carriers/") + s.name);
+        std::printf("%-20s %12.2f %12.2f %10.2f %12.1f %12.2f %12.2f\n", s.name, engine->second, floor->second,
+                    engine->second / floor->second, frame_ns / engine->second, reporter.sin_per_frame[s.name],
+                    two == reporter.ns_per_frame.end() ? 0.0 : two->second);
     }
+    tessellgrove::bench::print_preset_summary(reporter.ns_per_frame, bench_rate);
+
+    const tessellgrove::bench::HeapFootprint heap = tessellgrove::bench::measure_instance_footprint();
+    std::printf("\ninstance heap footprint (counting allocator): %zu allocations, %zu bytes requested by "
+                "the constructor; %zu bytes live after initialize(48 kHz) (%zu allocations there); "
+                "sizeof(Tessellgrove) = %zu; mallinfo2 in-use delta %ld bytes\n",
+                heap.construct_allocations, heap.construct_bytes, heap.live_bytes, heap.activate_allocations,
+                heap.instance_size, heap.mallinfo_bytes);
     benchmark::Shutdown();
     return 0;
 }

@@ -28,6 +28,10 @@ public:
 
     // Sine of the phase before this sample's step.
     float next() noexcept;
+    // This sample's phase step alone; returns the phase before it (the one
+    // whose sine `next` returns). Lets a bank step its voices and take their
+    // sines several at a time.
+    float advance() noexcept;
 
     float sample_rate = 44100.0f;                // Hz
     float frequency = 440.0f;                    // Hz, never negative
@@ -59,7 +63,12 @@ inline void Oscillator::set_sample_rate(float sr) noexcept
 
 inline float Oscillator::next() noexcept
 {
-    const float out = std::sin(two_pi * phase);
+    return std::sin(two_pi * advance());
+}
+
+inline float Oscillator::advance() noexcept
+{
+    const float out = phase;
     phase = phase + phase_increment;
     if (phase >= 1.0f) {
         phase -= 1.0f;

@@ -40,6 +40,39 @@ void Carrier::set_frequency(float f) noexcept
     bank.set_frequency(f);
 }
 
+void Carrier::copy_frequency_from(const Carrier& leader) noexcept
+{
+    frequency = leader.frequency;
+    formant_oscillator.frequency = leader.formant_oscillator.frequency;
+    formant_oscillator.phase_increment = leader.formant_oscillator.phase_increment;
+    stoch_oscillator.frequency = leader.stoch_oscillator.frequency;
+    stoch_oscillator.phase_increment = leader.stoch_oscillator.phase_increment;
+    bank.copy_tuning_from(leader.bank);
+}
+
+void Carrier::copy_formant_position_from(const Carrier& leader) noexcept
+{
+    formant_position = leader.formant_position;
+    // Settings and coefficients only; this filter's memory stays its own.
+    const float z[3][2] = {
+        {formant_filter.sections[0].z1, formant_filter.sections[0].z2},
+        {formant_filter.sections[1].z1, formant_filter.sections[1].z2},
+        {formant_filter.sections[2].z1, formant_filter.sections[2].z2},
+    };
+    formant_filter = leader.formant_filter;
+    for (std::size_t j = 0; j < 3; ++j) {
+        formant_filter.sections[j].z1 = z[j][0];
+        formant_filter.sections[j].z2 = z[j][1];
+    }
+}
+
+void Carrier::copy_swarm_from(const Carrier& leader) noexcept
+{
+    swarm_drift = leader.swarm_drift;
+    swarm_spread = leader.swarm_spread;
+    bank.copy_tuning_from(leader.bank);
+}
+
 void Carrier::set_sample_rate(float sr) noexcept
 {
     sample_rate = sr;

@@ -4,8 +4,8 @@
 //
 // Settings are plain members written by the parameter mapping and the
 // engine's envelope push together with the component calls they imply (see
-// the setters below). Audio thread only; nothing here allocates except
-// construction (the oscillator bank's storage).
+// the setters below). Audio thread only; nothing here allocates (the
+// oscillator bank holds storage for 16 voices by value).
 
 #include <cstdint>
 
@@ -27,6 +27,19 @@ public:
 
     // Carrier frequency in Hz (callers pass 40..5000): both sines and the bank.
     void set_frequency(float f) noexcept;
+    // Mirrors of the setters for a carrier known to have the same settings
+    // as `leader` (the engine's right carrier under the shared-carrier
+    // frame): they copy the results of leader's call with the same argument
+    // instead of computing them again. Running state is not copied.
+    //   copy_frequency_from: as set_frequency(leader.frequency).
+    void copy_frequency_from(const Carrier& leader) noexcept;
+    //   copy_formant_position_from: as set_formant_position(leader.formant_position);
+    //   the formant filter's settings and coefficients follow, not its memory.
+    void copy_formant_position_from(const Carrier& leader) noexcept;
+    //   copy_swarm_from: as storing leader's swarm drift and spread and
+    //   calling set_drift and set_spread on the bank with them.
+    void copy_swarm_from(const Carrier& leader) noexcept;
+
     // Re-targets every generator to a new rate; allocates nothing.
     void set_sample_rate(float sr) noexcept;
     // Phases and filter state back to the start; settings and drift state kept.

@@ -29,6 +29,9 @@ uint8_t index_or_zero(int32_t index, int32_t last) noexcept
 void update_processor_params(const TessellgroveParams& params, float host_tempo,
                              TessellgroveProcessor& p) noexcept
 {
+    // The right carrier's running state catches up once per block, before
+    // either carrier gets this block's settings.
+    p.sync_right_carrier();
     Carrier* const carriers[] = {&p.carrier_left, &p.carrier_right};
 
     // 1. Tempo for every synced rate below. A NaN tempo would turn every

@@ -1,8 +1,10 @@
 #pragma once
 // Copies the 29 parameter values and the host tempo into the engine, once
 // per block on the audio thread before the block's frames. Every value is
-// pushed every block (changes land as a step at the block boundary); only
-// a changed `swarm_count` allocates (the banks are rebuilt).
+// pushed every block (changes land as a step at the block boundary).
+// Nothing allocates: a changed `swarm_count` rebuilds the banks in their
+// fixed 16-voice storage. First of all, the right carrier's running state
+// catches up with the left one (see TessellgroveProcessor).
 
 namespace tessellgrove {
 

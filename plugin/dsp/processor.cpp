@@ -51,8 +51,17 @@ TessellgroveProcessor::TessellgroveProcessor(float sr)
       grid_period(grid_period_samples(sr, 120.0f))
 {}
 
+void TessellgroveProcessor::sync_right_carrier() noexcept
+{
+    if (right_carrier_stale) {
+        carrier_right = carrier_left;
+        right_carrier_stale = false;
+    }
+}
+
 void TessellgroveProcessor::set_sample_rate(float sr)
 {
+    sync_right_carrier();
     sample_rate = sr;
     carrier_left.set_sample_rate(sr);
     carrier_right.set_sample_rate(sr);
@@ -69,6 +78,7 @@ void TessellgroveProcessor::set_sample_rate(float sr)
 
 void TessellgroveProcessor::reset() noexcept
 {
+    sync_right_carrier(); // drift state and held values survive a reset
     carrier_left.reset();
     carrier_right.reset();
     grit_tone.state = 0.0f;
@@ -87,6 +97,7 @@ void TessellgroveProcessor::reset() noexcept
 
 void TessellgroveProcessor::set_swarm_count(std::size_t count) noexcept
 {
+    sync_right_carrier();
     const std::size_t n = dsp_kit::OscillatorBank::clamp_voice_count(count);
     for (Carrier* carrier : {&carrier_left, &carrier_right}) {
         if (carrier->bank.size() == n) {
@@ -116,6 +127,9 @@ void TessellgroveProcessor::set_playing(bool is_playing) noexcept
     playing = is_playing;
 }
 
+// Under the shared-carrier frame the right carrier copies the left one's
+// results instead of computing them again (same settings, same values).
+template <bool SharedCarrier>
 void TessellgroveProcessor::apply_envelope_push(float left, float right) noexcept
 {
     const float e = env_amount * envelope.process(std::fabs((left + right) * 0.5f));
@@ -123,9 +137,15 @@ void TessellgroveProcessor::apply_envelope_push(float left, float right) noexcep
     case static_cast<uint8_t>(CarrierMode::Stoch): {
         const float spread = std::clamp(stoch_spread_base + 0.5f * e, 0.0f, 1.0f);
         const float density = std::clamp(stoch_density_base + 0.3f * e, 0.0f, 1.0f);
-        for (Carrier* carrier : {&carrier_left, &carrier_right}) {
-            carrier->stoch_spread = spread;
-            carrier->set_stoch_density(density);
+        carrier_left.stoch_spread = spread;
+        carrier_left.set_stoch_density(density);
+        carrier_right.stoch_spread = spread;
+        if constexpr (SharedCarrier) {
+            carrier_right.stoch_density = density;
+            carrier_right.sample_hold.rate = carrier_left.sample_hold.rate;
+            carrier_right.sample_hold.phase_increment = carrier_left.sample_hold.phase_increment;
+        } else {
+            carrier_right.set_stoch_density(density);
         }
         break;
     }
@@ -133,19 +153,29 @@ void TessellgroveProcessor::apply_envelope_push(float left, float right) noexcep
         const float drift = std::clamp(swarm_drift_base + 0.5f * e, 0.0f, 1.0f);
         const float spread = std::clamp(swarm_spread_base + 0.3f * e, 0.0f, 1.0f);
         carrier_left.bank.set_drift(drift);
-        carrier_right.bank.set_drift(drift);
+        if constexpr (!SharedCarrier) {
+            carrier_right.bank.set_drift(drift);
+        }
         carrier_left.bank.set_spread(spread);
-        carrier_right.bank.set_spread(spread);
         carrier_left.swarm_drift = drift;
-        carrier_right.swarm_drift = drift;
         carrier_left.swarm_spread = spread;
-        carrier_right.swarm_spread = spread;
+        if constexpr (SharedCarrier) {
+            carrier_right.copy_swarm_from(carrier_left);
+        } else {
+            carrier_right.bank.set_spread(spread);
+            carrier_right.swarm_drift = drift;
+            carrier_right.swarm_spread = spread;
+        }
         break;
     }
     default: {
         const float p = std::clamp(formant_position_base + 0.5f * e, 0.0f, 1.0f);
         carrier_left.set_formant_position(p);
-        carrier_right.set_formant_position(p);
+        if constexpr (SharedCarrier) {
+            carrier_right.copy_formant_position_from(carrier_left);
+        } else {
+            carrier_right.set_formant_position(p);
+        }
         break;
     }
     }
@@ -153,32 +183,33 @@ void TessellgroveProcessor::apply_envelope_push(float left, float right) noexcep
 
 void TessellgroveProcessor::apply_character(float& left, float& right) noexcept
 {
+    // Each mode's steps written out per channel, left first: the tone
+    // filters carry state from the left value into the right one.
     const float a = character_amount;
     switch (character_mode) {
     case static_cast<uint8_t>(CharacterMode::Grit): {
         // Hard clip, then brighten with part of the clipped signal's highs.
         const float emphasis = 0.5f * a + 0.3f;
-        for (float* x : {&left, &right}) {
-            const float y = grit_saturator.process(*x);
-            const float h = grit_tone.process(y);
-            *x = dsp_kit::soft_clip(y + emphasis * h);
-        }
+        const float yl = grit_saturator.process(left);
+        const float hl = grit_tone.process(yl);
+        const float yr = grit_saturator.process(right);
+        const float hr = grit_tone.process(yr);
+        left = dsp_kit::soft_clip(yl + emphasis * hl);
+        right = dsp_kit::soft_clip(yr + emphasis * hr);
         break;
     }
     case static_cast<uint8_t>(CharacterMode::Warm): {
         // Bass boost into a rounded saturation.
         const float boost = a + 0.5f;
-        for (float* x : {&left, &right}) {
-            const float l = warm_tone.process(*x);
-            const float y = warm_saturator.process(*x + boost * l);
-            *x = dsp_kit::soft_clip(y);
-        }
+        const float ll = warm_tone.process(left);
+        const float lr = warm_tone.process(right);
+        left = dsp_kit::soft_clip(warm_saturator.process(left + boost * ll));
+        right = dsp_kit::soft_clip(warm_saturator.process(right + boost * lr));
         break;
     }
     case static_cast<uint8_t>(CharacterMode::Fold): {
-        for (float* x : {&left, &right}) {
-            *x = dsp_kit::soft_clip(wavefolder.process(*x * fold_gain));
-        }
+        left = dsp_kit::soft_clip(wavefolder.process(left * fold_gain));
+        right = dsp_kit::soft_clip(wavefolder.process(right * fold_gain));
         break;
     }
     default:
@@ -187,6 +218,18 @@ void TessellgroveProcessor::apply_character(float& left, float& right) noexcept
 }
 
 std::pair<float, float> TessellgroveProcessor::process(float left, float right) noexcept
+{
+    return frame<true>(left, right);
+}
+
+std::pair<float, float> TessellgroveProcessor::process_two_carriers(float left, float right) noexcept
+{
+    sync_right_carrier();
+    return frame<false>(left, right);
+}
+
+template <bool SharedCarrier>
+std::pair<float, float> TessellgroveProcessor::frame(float left, float right) noexcept
 {
     left = sanitise_input(left);
     right = sanitise_input(right);
@@ -220,17 +263,27 @@ std::pair<float, float> TessellgroveProcessor::process(float left, float right) 
         const float f =
             std::clamp(lock_freq * dsp_kit::fast_exp2(2.0f * lock_depth * h), 40.0f, 5000.0f);
         carrier_left.set_frequency(f);
-        carrier_right.set_frequency(f);
+        if constexpr (SharedCarrier) {
+            carrier_right.copy_frequency_from(carrier_left);
+        } else {
+            carrier_right.set_frequency(f);
+        }
     }
 
     // 4. Envelope push from the raw input level.
     if (env_amount > 0.001f) {
-        apply_envelope_push(left, right);
+        apply_envelope_push<SharedCarrier>(left, right);
     }
 
     // 5./6. Carriers and ring modulation.
     const float c_left = carrier_left.next();
-    const float c_right = carrier_right.next();
+    float c_right;
+    if constexpr (SharedCarrier) {
+        c_right = c_left; // same settings, same state: the same value
+        right_carrier_stale = true;
+    } else {
+        c_right = carrier_right.next();
+    }
     const float x_left = left * input_gain;
     const float x_right = right * input_gain;
     float w_left = ring_modulator.process(x_left, c_left);

@@ -10,6 +10,18 @@
 // per sample runs on the audio thread, is noexcept and never allocates;
 // only construction, `set_sample_rate` (comb buffers) and
 // `set_swarm_count` with a new count (bank rebuild, in place) touch storage.
+//
+// Shared carrier: the two carriers always receive the same settings and
+// start from the same state, so they produce the same signal. `process`
+// therefore runs only the left carrier's generator and multiplies both
+// channels by its value; every setting still reaches both carriers as it
+// changes, but the right carrier's running state (phases, filter memory,
+// drift state) stands still during the frames and is brought level with
+// the left one (`sync_right_carrier`, a plain copy) before anything else
+// uses it: the next block's parameter update, `reset`, `set_sample_rate`,
+// `set_swarm_count` and `process_two_carriers`. `process_two_carriers` runs
+// both carriers each on its own, as the straightforward frame does; tests
+// prove the two paths give bit-identical output.
 
 #include <cstddef>
 #include <cstdint>
@@ -49,6 +61,14 @@ public:
     void set_playing(bool is_playing) noexcept;
     // One stereo frame; returns (left, right), finite and within ±4.
     std::pair<float, float> process(float left, float right) noexcept;
+    // The same frame with each carrier advanced on its own (the reference
+    // for the shared-carrier path; same output bit for bit).
+    std::pair<float, float> process_two_carriers(float left, float right) noexcept;
+    // Copies the left carrier's running state into the right one if the
+    // shared path has left it behind; cheap when nothing is pending.
+    void sync_right_carrier() noexcept;
+    // Whether the right carrier's running state lags behind the left one.
+    bool right_carrier_lagging() const noexcept { return right_carrier_stale; }
 
     // Components.
     Carrier carrier_left;
@@ -99,7 +119,12 @@ public:
     uint32_t grid_period;                 // half a beat at `tempo`, samples
 
 private:
+    template <bool SharedCarrier>
+    std::pair<float, float> frame(float left, float right) noexcept;
+    template <bool SharedCarrier>
     void apply_envelope_push(float left, float right) noexcept;
+
+    bool right_carrier_stale = false;     // right carrier's phases lag the left
     void apply_character(float& left, float& right) noexcept;
 };
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -139,6 +140,34 @@ TEST(EngineAllocation, SwarmSizeChangesRebuildInPlace)
         h.params.swarm_count.set_plain_value(2 + block % 15);
     });
     EXPECT_EQ(counted, 0u);
+}
+
+TEST(EngineAllocation, RandomAutomationOfEveryParameterNeverAllocates)
+{
+    // All 29 parameters move at random between blocks, the swarm size among
+    // them, with the transport and the tempo changing too; banks hold
+    // storage for 16 voices from construction, so nothing reaches the heap.
+    std::mt19937 rng(29u);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_real_distribution<float> tempo(10.0f, 400.0f);
+    std::bernoulli_distribution coin(0.5);
+    for (int trial = 0; trial < 6; ++trial) {
+        Harness h(48000.0f);
+        bool playing = false;
+        std::size_t swarm_changes = 0;
+        const std::size_t counted = allocations_while_running(h, 60, true, [&](int) {
+            const std::size_t before = h.processor.carrier_left.bank.size();
+            for (const plugin_kit::ParamMapEntry& entry : h.params.param_map()) {
+                entry.param->set_normalized_value(unit(rng));
+            }
+            h.tempo = tempo(rng);
+            playing = coin(rng);
+            h.processor.set_playing(playing);
+            swarm_changes += h.params.swarm_count.value() != static_cast<int32_t>(before) ? 1u : 0u;
+        });
+        EXPECT_EQ(counted, 0u) << "trial " << trial;
+        EXPECT_GT(swarm_changes, 30u) << "the swarm size should really have changed";
+    }
 }
 
 TEST(EngineAllocation, CounterSeesHeapUse)

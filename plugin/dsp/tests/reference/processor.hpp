@@ -1,0 +1,110 @@
+#pragma once
+// Reference copy of the straightforward scalar engine (two carriers each
+// advanced on its own, one sinf per voice, voice law recomputed in full),
+// kept only for tests to compare the production engine against. Do not
+// optimise it: its value is that it is the plain arithmetic.
+// The Tessellgrove sound engine: one stereo frame at a time through
+// input gain -> ring modulation by the carriers -> character stage -> comb
+// -> trigger gate -> dry/wet and output gain -> width -> output safety, with
+// the lock-motion, mode-cycle and trigger modulators and the envelope push
+// running beside the path.
+//
+// Settings are public members written once per block by
+// `update_processor_params` (mapping.hpp) and read per sample. Everything
+// per sample runs on the audio thread, is noexcept and never allocates;
+// only construction, `set_sample_rate` (comb buffers) and
+// `set_swarm_count` with a new count (bank rebuild, in place) touch storage.
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "dsp_kit/filter/comb_filter.hpp"
+#include "dsp_kit/modulation/ring_modulator.hpp"
+#include "dsp_kit/primitives/envelope_follower.hpp"
+#include "dsp_kit/primitives/lfo.hpp"
+#include "dsp_kit/primitives/one_pole.hpp"
+#include "dsp_kit/saturation/saturator.hpp"
+#include "dsp_kit/saturation/wavefolder.hpp"
+#include "plugin/dsp/tests/reference/carrier.hpp"
+
+namespace tessellgrove::reference {
+
+// Character mode indices, shared with the parameter `char_mode`.
+enum class CharacterMode : uint8_t { Clean = 0, Grit = 1, Warm = 2, Fold = 3 };
+
+class TessellgroveProcessor {
+public:
+    // `pending_character_mode` value meaning "no change waiting".
+    static constexpr uint8_t no_pending_mode = 4;
+
+    // Builds every component at `sample_rate` (Hz).
+    explicit TessellgroveProcessor(float sample_rate);
+
+    // Re-targets every component to a new rate; replaces the comb buffers.
+    void set_sample_rate(float sample_rate);
+    // Clears running state (phases, filter and delay memory, mode cycle,
+    // pending character change); settings and held modulator values stay.
+    void reset() noexcept;
+    // Voices per swarm bank, raised to 2 and limited to 16; the banks are
+    // rebuilt (fresh phases) only when the count actually changes.
+    void set_swarm_count(std::size_t count) noexcept;
+    // Host transport state, once per block before the parameter update.
+    void set_playing(bool is_playing) noexcept;
+    // One stereo frame; returns (left, right), finite and within ±4.
+    std::pair<float, float> process(float left, float right) noexcept;
+
+    // Components.
+    Carrier carrier_left;
+    Carrier carrier_right;
+    dsp_kit::CombFilter comb_left;
+    dsp_kit::CombFilter comb_right;
+    dsp_kit::Wavefolder wavefolder;
+    float fold_gain = 1.0f;               // gain in front of the wavefolder
+    dsp_kit::Saturator grit_saturator;    // hard clip
+    dsp_kit::Saturator warm_saturator;    // tanh with squared boost
+    dsp_kit::OnePole grit_tone;           // high-pass part above ~2 kHz
+    dsp_kit::OnePole warm_tone;           // low-pass part below ~300 Hz
+    dsp_kit::RingModulator ring_modulator;
+    dsp_kit::Lfo trigger_lfo;             // square, drives the gate
+    dsp_kit::Lfo lock_lfo;                // moves the carrier frequency
+    dsp_kit::Lfo cycle_lfo;               // saw, steps the carrier mode
+    dsp_kit::EnvelopeFollower envelope;   // input level for the envelope push
+
+    // Settings (written by the mapping once per block).
+    float input_gain = 1.0f;              // linear
+    float mix = 0.5f;                     // dry/wet, 0 = dry only
+    float output_gain = 1.0f;             // linear
+    float stereo_width = 1.0f;            // side factor, 0..2
+    float character_amount = 0.5f;        // 0..1
+    uint8_t character_mode = 0;           // CharacterMode index
+    uint8_t pending_character_mode = no_pending_mode;
+    float trig_amount = 0.0f;             // gate depth, 0..1
+    float tempo = 120.0f;                 // BPM, 20..300
+    bool lock_motion_enabled = false;
+    float lock_depth = 0.5f;              // 0..1, ±2 octaves at 1
+    float lock_freq = 440.0f;             // carrier base frequency, Hz
+    float env_amount = 0.0f;              // envelope push amount, 0..1
+    float formant_position_base = 0.5f;   // the five bases are the user's
+    float stoch_spread_base = 0.3f;       // values before the envelope push
+    float stoch_density_base = 0.5f;
+    float swarm_drift_base = 0.3f;
+    float swarm_spread_base = 0.2f;
+    bool mode_cycle_enabled = false;
+    uint8_t trig_div_index = 1;           // 0..3
+    uint8_t cycle_div_index = 0;          // 0..3
+
+    // State.
+    float sample_rate;                    // Hz
+    uint64_t cycle_count = 0;             // mode-cycle position, 0..2
+    bool cycle_was_positive = false;      // last cycle modulator value >= 0
+    bool playing = false;                 // host transport, from set_playing
+    uint32_t grid_counter = 0;            // samples since the last boundary
+    uint32_t grid_period;                 // half a beat at `tempo`, samples
+
+private:
+    void apply_envelope_push(float left, float right) noexcept;
+    void apply_character(float& left, float& right) noexcept;
+};
+
+} // namespace tessellgrove::reference
