@@ -23,19 +23,19 @@ cmake --preset asan-ubsan
 cmake --build --preset asan-ubsan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --preset asan-ubsan -j2
 
-if [ -x scripts/test-tsan.sh ]; then
-    stage "ThreadSanitizer: queues and threads"
-    scripts/test-tsan.sh
-fi
+stage "ThreadSanitizer: queues and threads"
+scripts/test-tsan.sh
 
-if [ -x scripts/fuzz.sh ]; then
-    stage "Fuzzing (bounded)"
-    scripts/fuzz.sh
-fi
+stage "Fuzzing (bounded)"
+scripts/fuzz.sh
 
-if [ -x ui/tests/run.sh ]; then
-    stage "Editor page in headless Chromium"
-    ui/tests/run.sh build/ci
-fi
+stage "Editor page in headless Chromium"
+ui/tests/run.sh build/ci
+
+stage "Real hosts: Ardour 7 (VST3 session) and Qtractor's scanner (CLAP)"
+bash tests/hosts/run.sh build/ci
+
+stage "The user manual matches the product"
+bash scripts/check-manual.sh build/ci
 
 stage "All test stages passed"
