@@ -31,10 +31,23 @@ std::optional<std::string> read_vst3_state(IBStream* stream) {
     if (size == 0) {
         return text;
     }
-    // A stream that succeeds without reporting a count has read it all.
-    int32 got = -1;
-    if (stream->vtbl->read(stream, text.data(), size, &got) != kResultOk || (got != size && got != -1)) {
-        return std::nullopt;
+    // Streams may deliver fewer bytes than asked, so reading repeats until
+    // the text is complete; a read that brings nothing (or fails) before then
+    // means the stream ended early. A stream that succeeds without reporting
+    // a count has read all it was asked for.
+    int32 done = 0;
+    while (done < size) {
+        int32 got = -1;
+        if (stream->vtbl->read(stream, text.data() + done, size - done, &got) != kResultOk) {
+            return std::nullopt;
+        }
+        if (got == -1) {
+            got = size - done;
+        }
+        if (got <= 0 || got > size - done) {
+            return std::nullopt;
+        }
+        done += got;
     }
     return text;
 }

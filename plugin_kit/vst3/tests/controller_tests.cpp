@@ -242,6 +242,21 @@ TEST(Vst3State, BrokenStreamsChangeNothing) {
     EXPECT_EQ(inst.comp().set_state(inst.component, nullptr), kInvalidArgument);
 }
 
+TEST(Vst3State, StreamsThatDeliverInPiecesLoadWhole) {
+    Instance source;
+    change_all(source);
+    MemoryStream saved;
+    ASSERT_EQ(source.save(saved), kResultOk);
+    for (const int32 chunk : {1, 17}) {
+        Instance inst;
+        MemoryStream in;
+        in.data = saved.data;
+        in.read_chunk = chunk;
+        ASSERT_EQ(inst.load(in), kResultOk) << chunk << "-byte reads";
+        EXPECT_EQ(all_values(inst), all_values(source)) << chunk << "-byte reads";
+    }
+}
+
 TEST(Vst3State, NumbersBeyondFloatRangeAreSkipped) {
     Instance inst;
     MemoryStream in;

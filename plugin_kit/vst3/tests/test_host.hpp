@@ -36,6 +36,7 @@ struct MemoryStream {
     // Failure knobs.
     bool fail_seek = false;     // every seek fails
     int32 read_shortfall = 0;   // a read delivers this many bytes fewer
+    int32 read_chunk = 0;       // > 0: a read delivers at most this many bytes
     int32 write_chunk = 0;      // > 0: a write takes at most this many bytes
     bool fail_write = false;    // every write fails
 
@@ -52,6 +53,9 @@ struct MemoryStream {
         const int64 left = static_cast<int64>(m->data.size()) - m->pos;
         int64 n = std::clamp<int64>(num_bytes, 0, std::max<int64>(left, 0));
         n = std::max<int64>(0, n - m->read_shortfall);
+        if (m->read_chunk > 0) {
+            n = std::min<int64>(n, m->read_chunk);
+        }
         std::memcpy(buffer, m->data.data() + m->pos, static_cast<size_t>(n));
         m->pos += n;
         if (num_read != nullptr) {
