@@ -76,6 +76,9 @@ protected:
 
 TEST_F(WiringTest, TenQueuedMessagesAreTakenOnePerBlockInOrder) {
     std::shared_ptr<webview::WebViewState> state;
+    // The worker answers whenever it gets to a command, so its statements
+    // can turn up in any block's drain as well as after teardown.
+    std::string joined;
     {
         Tessellgrove plugin;
         state = plugin.web_view_state();
@@ -92,20 +95,25 @@ TEST_F(WiringTest, TenQueuedMessagesAreTakenOnePerBlockInOrder) {
             const bool playing = k % 4 == 0;
             run_block(plugin, 2, 64, playing);
             const auto statements = drain(*state);
+            std::vector<std::string> transport;
+            for (const auto& s : statements) {
+                if (s.find("_updateTransport") != std::string::npos) {
+                    transport.push_back(s);
+                } else {
+                    joined += s + "\n";
+                }
+            }
             if (k % 2 == 0) {
                 // The transport answer carries this block's playing flag.
-                EXPECT_EQ(statements, std::vector<std::string>{transport_statement("120", playing)}) << k;
+                EXPECT_EQ(transport, std::vector<std::string>{transport_statement("120", playing)}) << k;
             } else {
-                for (const auto& s : statements) {
-                    EXPECT_EQ(s.find("_updateTransport"), std::string::npos) << "block " << k << ": " << s;
-                }
+                EXPECT_TRUE(transport.empty()) << "block " << k;
             }
         }
         run_block(plugin, 2, 64);
         EXPECT_TRUE(state->try_recv_js_message() == std::nullopt) << "all ten taken";
     }
     // After teardown every worker answer is in, in the order sent.
-    std::string joined;
     for (const auto& s : drain(*state)) {
         joined += s + "\n";
     }
