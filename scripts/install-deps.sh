@@ -10,13 +10,14 @@ build_packages=(
     build-essential cmake ninja-build pkg-config python3 git
     nlohmann-json3-dev libconcurrentqueue-dev libspdlog-dev libfmt-dev
     libsndfile1-dev unicode-data
+    libwebkit2gtk-4.1-dev libgtk-3-dev
 )
 test_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang-14 llvm-14 libclang-rt-14-dev
     chromium
     sox locales graphviz
-    ardour qtractor zam-plugins xvfb
+    ardour qtractor zam-plugins xvfb xdotool x11-utils
 )
 
 packages=("${build_packages[@]}")

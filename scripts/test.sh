@@ -32,6 +32,9 @@ scripts/fuzz.sh
 stage "Editor page in headless Chromium"
 ui/tests/run.sh build/ci
 
+stage "The editor window in an X11 parent under Xvfb"
+bash tests/editor/run.sh build/ci
+
 stage "Real hosts: Ardour 7 (VST3 session) and Qtractor's scanner (CLAP)"
 bash tests/hosts/run.sh build/ci
 

@@ -167,6 +167,28 @@ struct clap_event_param_gesture {
     clap_id param_id;
 };
 
+// posix-fd-support and timer-support, host and plug-in sides (CLAP 1.2).
+constexpr char ext_posix_fd_support[] = "clap.posix-fd-support";
+constexpr char ext_timer_support[] = "clap.timer-support";
+constexpr uint32_t posix_fd_read = 1u << 0;
+constexpr uint32_t posix_fd_error = 1u << 2;
+
+struct clap_host_posix_fd_support_ext {
+    bool (*register_fd)(const clap_host* host, int fd, uint32_t flags);
+    bool (*modify_fd)(const clap_host* host, int fd, uint32_t flags);
+    bool (*unregister_fd)(const clap_host* host, int fd);
+};
+struct clap_plugin_posix_fd_support_ext {
+    void (*on_fd)(const clap_plugin* plugin, int fd, uint32_t flags);
+};
+struct clap_host_timer_support_ext {
+    bool (*register_timer)(const clap_host* host, uint32_t period_ms, clap_id* timer_id);
+    bool (*unregister_timer)(const clap_host* host, clap_id timer_id);
+};
+struct clap_plugin_timer_support_ext {
+    void (*on_timer)(const clap_plugin* plugin, clap_id timer_id);
+};
+
 } // namespace
 
 // The GUI context the CLAP editor gets: each call becomes a queued gesture.
@@ -178,10 +200,76 @@ public:
         owner_.queue_gesture(CLAP_EVENT_PARAM_VALUE, id, normalized);
     }
     void end_edit(std::string_view id) override { owner_.queue_gesture(CLAP_EVENT_PARAM_GESTURE_END, id, 0.0f); }
+    bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick) override {
+        return owner_.watch(fd, period_ms, std::move(on_readable), std::move(on_tick));
+    }
+    void unwatch() override { owner_.unwatch(); }
 
 private:
     ClapPluginInstance& owner_;
 };
+
+bool ClapPluginInstance::watch(int fd, uint32_t period_ms, std::function<void()> on_readable,
+                               std::function<void()> on_tick) {
+    if (host_ == nullptr || host_->get_extension == nullptr || watched_fd_ >= 0 || timer_id_) {
+        return false;
+    }
+    const auto* fds = static_cast<const clap_host_posix_fd_support_ext*>(host_->get_extension(host_, ext_posix_fd_support));
+    const auto* timers = static_cast<const clap_host_timer_support_ext*>(host_->get_extension(host_, ext_timer_support));
+    if (fds == nullptr || fds->register_fd == nullptr || fds->unregister_fd == nullptr || timers == nullptr ||
+        timers->register_timer == nullptr || timers->unregister_timer == nullptr) {
+        return false;
+    }
+    on_readable_ = std::move(on_readable);
+    on_tick_ = std::move(on_tick);
+    if (!fds->register_fd(host_, fd, posix_fd_read | posix_fd_error)) {
+        return false;
+    }
+    clap_id timer = CLAP_INVALID_ID;
+    if (!timers->register_timer(host_, period_ms, &timer)) {
+        fds->unregister_fd(host_, fd);
+        return false;
+    }
+    watched_fd_ = fd;
+    timer_id_ = timer;
+    return true;
+}
+
+void ClapPluginInstance::unwatch() noexcept {
+    if (host_ == nullptr || host_->get_extension == nullptr) {
+        return;
+    }
+    if (watched_fd_ >= 0) {
+        const auto* fds =
+            static_cast<const clap_host_posix_fd_support_ext*>(host_->get_extension(host_, ext_posix_fd_support));
+        if (fds != nullptr && fds->unregister_fd != nullptr) {
+            fds->unregister_fd(host_, watched_fd_);
+        }
+        watched_fd_ = -1;
+    }
+    if (timer_id_) {
+        const auto* timers =
+            static_cast<const clap_host_timer_support_ext*>(host_->get_extension(host_, ext_timer_support));
+        if (timers != nullptr && timers->unregister_timer != nullptr) {
+            timers->unregister_timer(host_, *timer_id_);
+        }
+        timer_id_.reset();
+    }
+}
+
+void ClapPluginInstance::posix_fd_on_fd(const clap_plugin* plugin, int fd, uint32_t /*flags*/) {
+    ClapPluginInstance* self = from(plugin);
+    if (self != nullptr && fd >= 0 && fd == self->watched_fd_ && self->on_readable_) {
+        self->on_readable_();
+    }
+}
+
+void ClapPluginInstance::timer_on_timer(const clap_plugin* plugin, clap_id timer_id) {
+    ClapPluginInstance* self = from(plugin);
+    if (self != nullptr && self->timer_id_ && *self->timer_id_ == timer_id && self->on_tick_) {
+        self->on_tick_();
+    }
+}
 
 void ClapPluginInstance::queue_gesture(uint16_t type, std::string_view id, float normalized) noexcept {
     const ParamMapEntry* entry = find_param_entry(param_map_, id);
@@ -586,6 +674,12 @@ const void* ClapPluginInstance::get_extension(const clap_plugin* plugin, const c
     if (name == CLAP_EXT_AUDIO_PORTS_CONFIG) return &audio_ports_config;
     if (name == CLAP_EXT_AUDIO_PORTS) return &audio_ports;
     if (name == CLAP_EXT_GUI) return self->editor_ ? &gui : nullptr;
+    // The editor's link to its helper runs on the host's main loop when
+    // the host watches descriptors and runs timers for plug-ins.
+    static const clap_plugin_posix_fd_support_ext posix_fd{&posix_fd_on_fd};
+    static const clap_plugin_timer_support_ext timer{&timer_on_timer};
+    if (name == ext_posix_fd_support) return self->editor_ ? &posix_fd : nullptr;
+    if (name == ext_timer_support) return self->editor_ ? &timer : nullptr;
     if (name == CLAP_EXT_LATENCY) return &latency;
     if (name == CLAP_EXT_PARAMS) return &params;
     if (name == CLAP_EXT_REMOTE_CONTROLS) return &remote_controls;

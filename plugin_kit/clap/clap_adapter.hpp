@@ -13,7 +13,9 @@
 //
 // Offered extensions: audio-ports-config, audio-ports, gui (X11, embedded;
 // only when the plug-in has an editor), latency (0), params,
-// remote-controls (no pages), render, state (length-prefixed JSON), tail (0).
+// posix-fd-support and timer-support (only with an editor: its link to the
+// page runs on the host's main loop when the host offers both), remote-controls
+// (no pages), render, state (length-prefixed JSON), tail (0).
 // Every other id is null.
 //
 // The editor: asked for once (`Plugin::editor`) right after the plug-in is
@@ -46,6 +48,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -149,6 +152,10 @@ private:
     static const void* get_extension(const clap_abi::clap_plugin* plugin, const char* id);
     static void on_main_thread(const clap_abi::clap_plugin* plugin);
 
+    // --- posix-fd-support, timer-support (the editor's link on the host's main loop) ---
+    static void posix_fd_on_fd(const clap_abi::clap_plugin* plugin, int fd, uint32_t flags);
+    static void timer_on_timer(const clap_abi::clap_plugin* plugin, clap_abi::clap_id timer_id);
+
     // --- audio-ports, audio-ports-config ---
     static uint32_t audio_ports_count(const clap_abi::clap_plugin* plugin, bool is_input);
     static bool audio_ports_get(const clap_abi::clap_plugin* plugin, uint32_t index, bool is_input,
@@ -225,6 +232,11 @@ private:
     // Audio thread or flush: applies the queued editor gestures and reports
     // them to the host on `out` (dropped when `out` is null). No lock, no allocation.
     void emit_gestures(const clap_abi::clap_output_events* out) noexcept;
+    // Main thread: has the host watch `fd` and tick every `period_ms` for the
+    // editor (posix-fd-support and timer-support); false when the host
+    // offers either not. `unwatch` ends it.
+    bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick);
+    void unwatch() noexcept;
     // Editor thread: queues one gesture and, when the host is not
     // processing, asks it for a parameter flush.
     void queue_gesture(uint16_t type, std::string_view id, float normalized) noexcept;
@@ -253,6 +265,12 @@ private:
     moodycamel::ConcurrentQueue<Gesture> gestures_;
     std::shared_ptr<GuiContext> gui_context_; // handed to the editor when it opens
     std::atomic<bool> processing_now_{false}; // mirror of processing_ for the editor's threads
+    // What the host watches for the editor (main thread only). The callbacks
+    // stay until the next watch: one may be running when it is unwatched.
+    int watched_fd_ = -1;
+    std::optional<clap_abi::clap_id> timer_id_;
+    std::function<void()> on_readable_;
+    std::function<void()> on_tick_;
 
     // Declared after plugin_ so it goes first; the open handle goes before it.
     std::unique_ptr<Editor> editor_;        // null: the plug-in has no editor

@@ -8,6 +8,7 @@
 // call an editor from the audio thread).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -32,6 +33,20 @@ public:
     virtual void set_value(std::string_view id, float normalized) = 0;
     // End of the gesture on `id`.
     virtual void end_edit(std::string_view id) = 0;
+
+    // The host's main loop, where the format offers one to plug-ins: from
+    // now on `on_readable` runs on the host's main thread whenever `fd` is
+    // readable, and `on_tick` every `period_ms`. False when not offered (the
+    // editor then serves `fd` from a thread of its own). Main thread.
+    virtual bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick) {
+        (void)fd;
+        (void)period_ms;
+        (void)on_readable;
+        (void)on_tick;
+        return false;
+    }
+    // Ends what `watch` started. Main thread.
+    virtual void unwatch() {}
 };
 
 // The host window an editor opens in.

@@ -122,6 +122,9 @@ struct PageLink::Impl {
     int wake_read = -1, wake_write = -1; // wakes the I/O thread for closing
     std::atomic<bool> stop{false};
     std::atomic<bool> alive{true};
+    bool on_main = false;            // served by the host's main loop instead of `thread`
+    bool watched = false;            // on_main: the host still watches `socket`
+    std::string out;                 // on_main: bytes not yet taken by the socket
     bool loaded = false;             // I/O thread: the page reported its load
     std::string input;               // I/O thread: bytes after the last full line
     std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
@@ -134,6 +137,16 @@ struct PageLink::Impl {
 
     bool spawn_helper();
     void run() noexcept;
+    // Sends `bytes`: at once from the I/O thread, through `out` on the main loop.
+    bool write_bytes(std::string_view bytes) noexcept;
+    // on_main: hands as much of `out` to the socket as it takes without waiting.
+    bool flush_out() noexcept;
+    // Takes bytes from the helper and serves every complete line.
+    bool consume(const char* data, std::size_t size) noexcept;
+    // on_main: the socket is readable / the period passed.
+    void service_readable() noexcept;
+    void service_tick() noexcept;
+    void ended() noexcept;
     bool send_statement(std::string statement) noexcept;
     bool drain_scripts() noexcept;
     bool handle_line(std::string_view line) noexcept;
@@ -207,7 +220,93 @@ bool PageLink::Impl::send_statement(std::string statement) noexcept {
         }
     }
     statement.push_back('\n');
-    return send_all(socket, statement);
+    return write_bytes(statement);
+}
+
+bool PageLink::Impl::write_bytes(std::string_view bytes) noexcept {
+    if (!on_main) {
+        return send_all(socket, bytes);
+    }
+    try {
+        out.append(bytes);
+    } catch (...) {
+        return false;
+    }
+    return flush_out();
+}
+
+bool PageLink::Impl::flush_out() noexcept {
+    while (!out.empty()) {
+        const ssize_t n = ::send(socket, out.data(), out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return true; // the rest goes with a later tick
+        }
+        if (n <= 0) {
+            return false;
+        }
+        out.erase(0, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool PageLink::Impl::consume(const char* data, std::size_t size) noexcept {
+    try {
+        input.append(data, size);
+    } catch (...) {
+        return false;
+    }
+    bool ok = true;
+    std::size_t start = 0;
+    for (std::size_t end = input.find('\n'); ok && end != std::string::npos; end = input.find('\n', start)) {
+        ok = handle_line(std::string_view(input).substr(start, end - start));
+        start = end + 1;
+    }
+    input.erase(0, start);
+    return ok;
+}
+
+void PageLink::Impl::ended() noexcept {
+    if (alive.exchange(false)) {
+        plugin_kit::log_info("WebView editor: tessellgrove-editor (pid {}) ended", pid);
+    }
+}
+
+void PageLink::Impl::service_readable() noexcept {
+    if (!alive.load()) {
+        return;
+    }
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::recv(socket, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return;
+        }
+        if (n <= 0 || !consume(buffer, static_cast<std::size_t>(n))) {
+            ended();
+            return;
+        }
+    }
+}
+
+void PageLink::Impl::service_tick() noexcept {
+    if (!alive.load()) {
+        // A helper that ended leaves its end of the socket readable for
+        // good: stop watching it.
+        if (watched) {
+            watched = false;
+            context->unwatch();
+        }
+        return;
+    }
+    if (!flush_out() || (loaded && !drain_scripts())) {
+        ended();
+    }
 }
 
 bool PageLink::Impl::drain_scripts() noexcept {
@@ -301,19 +400,15 @@ void PageLink::Impl::run() noexcept {
                 continue;
             }
             if (n <= 0) {
-                plugin_kit::log_info("WebView editor: tessellgrove-editor (pid {}) ended", pid);
                 break;
             }
-            input.append(buffer, static_cast<std::size_t>(n));
-            std::size_t start = 0;
-            for (std::size_t end = input.find('\n'); ok && end != std::string::npos; end = input.find('\n', start)) {
-                ok = handle_line(std::string_view(input).substr(start, end - start));
-                start = end + 1;
-            }
-            input.erase(0, start);
+            ok = consume(buffer, static_cast<std::size_t>(n));
         } else if (ready == 0 && loaded) {
             ok = drain_scripts();
         }
+    }
+    if (!stop.load()) {
+        ended();
     }
     alive.store(false);
 }
@@ -355,6 +450,35 @@ std::unique_ptr<PageLink> PageLink::start(const PageLinkConfig& config, std::str
         return nullptr;
     }
     Impl* raw = impl.get();
+    // Served from the host's main loop where the format offers one; from a
+    // thread of the link's own otherwise.
+    try {
+        if (raw->context &&
+            raw->context->watch(raw->socket, static_cast<uint32_t>(drain_period_ms),
+                                [raw] { raw->service_readable(); }, [raw] { raw->service_tick(); })) {
+            raw->on_main = true;
+            raw->watched = true;
+            ::fcntl(raw->socket, F_SETFL, ::fcntl(raw->socket, F_GETFL) | O_NONBLOCK);
+            const std::string header = "page " + std::to_string(raw->page.size()) + "\n";
+            raw->out = header;
+            raw->out.append(raw->page);
+            std::string().swap(raw->page);
+            if (!raw->flush_out()) {
+                raw->ended();
+            }
+            return std::unique_ptr<PageLink>(new PageLink(std::move(impl)));
+        }
+    } catch (...) {
+        if (raw->watched) {
+            raw->context->unwatch();
+        }
+        ::kill(impl->pid, SIGKILL);
+        impl->reap();
+        close_fd(impl->socket);
+        close_fd(impl->wake_read);
+        close_fd(impl->wake_write);
+        return nullptr;
+    }
     try {
         impl->thread = std::thread([raw] { raw->run(); });
     } catch (...) {
@@ -370,6 +494,10 @@ std::unique_ptr<PageLink> PageLink::start(const PageLinkConfig& config, std::str
 
 PageLink::~PageLink() {
     Impl& impl = *impl_;
+    if (impl.watched) {
+        impl.watched = false;
+        impl.context->unwatch();
+    }
     impl.stop.store(true);
     const char byte = 0;
     [[maybe_unused]] const ssize_t woke = ::write(impl.wake_write, &byte, 1);
@@ -387,5 +515,7 @@ PageLink::~PageLink() {
 int PageLink::pid() const noexcept { return impl_->pid; }
 
 bool PageLink::running() const noexcept { return impl_->alive.load(); }
+
+bool PageLink::on_host_main_loop() const noexcept { return impl_->on_main; }
 
 } // namespace webview

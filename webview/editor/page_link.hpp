@@ -9,7 +9,8 @@
 //                    the page posts through window.ipc.postMessage.
 //
 // The editor's side of the page protocol runs here, on the link's own I/O
-// thread (never the audio thread): after "@loaded" it calls `_ipcReady` and
+// thread, or on the host's main loop when the GUI context offers one (never
+// the audio thread): after "@loaded" it calls `_ipcReady` and
 // `_setCurrentPresetName`; on every "poll_messages" and every 50 ms it sends
 // the statements waiting in the state's script queue; "request_params" is
 // answered with `_setAllParams`; "set_param", "begin_edit" and "end_edit"
@@ -70,6 +71,8 @@ public:
     int pid() const noexcept;
     // True until the helper ended or the link broke.
     bool running() const noexcept;
+    // True when the host's main loop serves the link, false for the link's own thread.
+    bool on_host_main_loop() const noexcept;
 
 private:
     struct Impl;

@@ -100,8 +100,9 @@ std::unique_ptr<plugin_kit::EditorHandle> WebViewEditor::spawn(const plugin_kit:
             link = PageLink::start(link_config, std::move(page), state_, params_, parent.context);
         }
         if (link) {
-            plugin_kit::log_info("WebView editor shown by {} (pid {}) in X11 window {:#x} on display {}", *helper,
-                                 link->pid(), parent.handle, display);
+            plugin_kit::log_info("WebView editor shown by {} (pid {}) in X11 window {:#x} on display {}, linked {}",
+                                 *helper, link->pid(), parent.handle, display,
+                                 link->on_host_main_loop() ? "on the host's main loop" : "on its own thread");
         } else {
             plugin_kit::log_info("WebView editor not yet implemented for this platform");
         }

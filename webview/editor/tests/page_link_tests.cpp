@@ -12,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <functional>
+#include <poll.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -26,9 +29,46 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Records the gestures the link performs.
+// Records the gestures the link performs; when `offers_loop`, it also plays
+// the host's main loop (what CLAP's posix-fd and timer support give), driven
+// by `pump` on the test's thread.
 class RecordingContext final : public plugin_kit::GuiContext {
 public:
+    explicit RecordingContext(bool offers_loop) : offers_loop_(offers_loop) {}
+
+    bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick) override {
+        if (!offers_loop_) {
+            return false;
+        }
+        fd_ = fd;
+        period_ = std::chrono::milliseconds(period_ms);
+        on_readable_ = std::move(on_readable);
+        on_tick_ = std::move(on_tick);
+        next_tick_ = std::chrono::steady_clock::now() + period_;
+        return true;
+    }
+    void unwatch() override {
+        fd_ = -1;
+        ++unwatch_count_;
+    }
+    // One turn of the main loop: up to 10 ms waiting for the socket.
+    void pump() {
+        if (fd_ < 0) {
+            std::this_thread::sleep_for(10ms);
+            return;
+        }
+        pollfd polled{fd_, POLLIN, 0};
+        if (::poll(&polled, 1, 10) > 0) {
+            on_readable_();
+        }
+        if (fd_ >= 0 && std::chrono::steady_clock::now() >= next_tick_) {
+            next_tick_ += period_;
+            on_tick_();
+        }
+    }
+    bool watching() const { return fd_ >= 0; }
+    int unwatch_count() const { return unwatch_count_; }
+
     void begin_edit(std::string_view id) override { add("begin " + std::string(id)); }
     void set_value(std::string_view id, float normalized) override {
         add("value " + std::string(id) + " " + std::to_string(normalized));
@@ -40,6 +80,13 @@ public:
     }
 
 private:
+    bool offers_loop_;
+    int fd_ = -1;
+    int unwatch_count_ = 0;
+    std::chrono::milliseconds period_{50};
+    std::chrono::steady_clock::time_point next_tick_;
+    std::function<void()> on_readable_, on_tick_;
+
     void add(std::string call) {
         const std::lock_guard guard(lock_);
         calls_.push_back(std::move(call));
@@ -55,12 +102,14 @@ std::string read_text(const std::filesystem::path& path) {
     return text.str();
 }
 
-class PageLinkTest : public ::testing::Test {
+// Each case runs twice: served by the link's own thread, and by the host's main loop.
+class PageLinkTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         dir_ = std::filesystem::temp_directory_path() /
                ("page-link-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+                std::to_string(std::hash<std::string>{}(
+                    ::testing::UnitTest::GetInstance()->current_test_info()->name())));
         std::filesystem::create_directories(dir_);
         log_ = dir_ / "statements";
         posts_ = dir_ / "posts";
@@ -78,11 +127,11 @@ protected:
 
     // Waits until the helper's statement log holds `text`.
     bool wait_for_statement(const std::string& text) {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 300; ++i) {
             if (read_text(log_).find(text) != std::string::npos) {
                 return true;
             }
-            std::this_thread::sleep_for(10ms);
+            context_->pump();
         }
         return false;
     }
@@ -94,10 +143,10 @@ protected:
     std::filesystem::path dir_, log_, posts_;
     std::shared_ptr<WebViewState> state_ = WebViewState::from_size(900, 600);
     std::shared_ptr<tessellgrove::TessellgroveParams> params_ = std::make_shared<tessellgrove::TessellgroveParams>();
-    std::shared_ptr<RecordingContext> context_ = std::make_shared<RecordingContext>();
+    std::shared_ptr<RecordingContext> context_ = std::make_shared<RecordingContext>(GetParam());
 };
 
-TEST_F(PageLinkTest, SendsThePageAndItsSizeThenAnnouncesTheLinkWithTheCurrentPresetName) {
+TEST_P(PageLinkTest, SendsThePageAndItsSizeThenAnnouncesTheLinkWithTheCurrentPresetName) {
     write_posts({});
     state_->set_current_preset_name("It's \\ here");
     const std::string page = "<html><head></head><body>\nline two\n</body></html>";
@@ -115,7 +164,7 @@ TEST_F(PageLinkTest, SendsThePageAndItsSizeThenAnnouncesTheLinkWithTheCurrentPre
     EXPECT_LT(ready, name);
 }
 
-TEST_F(PageLinkTest, ServesEachMessageKindWhereItBelongsAndDropsBadOnes) {
+TEST_P(PageLinkTest, ServesEachMessageKindWhereItBelongsAndDropsBadOnes) {
     write_posts({
         R"({"type":"begin_edit","name":"mix"})",
         R"({"type":"set_param","name":"mix","value":0.25})",
@@ -157,7 +206,7 @@ TEST_F(PageLinkTest, ServesEachMessageKindWhereItBelongsAndDropsBadOnes) {
         << line;
 }
 
-TEST_F(PageLinkTest, StatementsQueuedWhileOpenReachThePageInOrder) {
+TEST_P(PageLinkTest, StatementsQueuedWhileOpenReachThePageInOrder) {
     write_posts({});
     auto link = start("<p>x</p>");
     ASSERT_NE(link, nullptr);
@@ -177,17 +226,38 @@ TEST_F(PageLinkTest, StatementsQueuedWhileOpenReachThePageInOrder) {
     }
 }
 
-TEST_F(PageLinkTest, AMissingHelperStartsNothing) {
+TEST_P(PageLinkTest, AMissingHelperStartsNothing) {
     auto link = PageLink::start({(dir_ / "absent").string(), 0x1234, 900, 600}, "<p>x</p>", state_, params_, context_);
     // posix_spawn reports a missing program either at once or as an
     // immediate exit; either way the link is not running for long.
     if (link) {
         for (int i = 0; i < 100 && link->running(); ++i) {
-            std::this_thread::sleep_for(10ms);
+            context_->pump();
         }
         EXPECT_FALSE(link->running());
+        for (int i = 0; i < 10; ++i) {
+            context_->pump();
+        }
+        EXPECT_FALSE(context_->watching()) << "a dead helper's socket is no longer watched";
     }
 }
+
+TEST_P(PageLinkTest, ClosingEndsTheHelperAndTheWatch) {
+    write_posts({});
+    auto link = start("<p>x</p>");
+    ASSERT_NE(link, nullptr);
+    ASSERT_TRUE(wait_for_statement("_setCurrentPresetName"));
+    const int pid = link->pid();
+    link.reset();
+    EXPECT_NE(::kill(pid, 0), 0) << "the helper was reaped";
+    EXPECT_FALSE(context_->watching());
+    EXPECT_EQ(context_->unwatch_count(), GetParam() ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, PageLinkTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& param) {
+                             return param.param ? std::string("HostMainLoop") : std::string("OwnThread");
+                         });
 
 TEST(SetCurrentPresetNameStatement, EscapesLikeACustomPayload) {
     EXPECT_EQ(set_current_preset_name_statement("a'b\\c\nd"),
