@@ -256,6 +256,33 @@ bool ClapHostedPlugin::set_param(uint32_t id, double value) {
     return true;
 }
 
+bool ClapHostedPlugin::set_param_at(uint32_t id, double value, uint32_t offset) {
+    if (!impl_->processing || impl_->params == nullptr) {
+        return set_param(id, value);
+    }
+    clap_event_param_value event{};
+    event.header = clap_event_header{sizeof(clap_event_param_value), offset, CLAP_CORE_EVENT_SPACE_ID,
+                                     CLAP_EVENT_PARAM_VALUE, 0};
+    event.param_id = id;
+    event.note_id = -1;
+    event.port_index = -1;
+    event.channel = -1;
+    event.key = -1;
+    event.value = value;
+    // The input list must be sorted by time: insert after every event at or
+    // before `offset`, replacing a change of the same parameter at the same time.
+    auto& pending = impl_->pending;
+    pending.erase(std::remove_if(pending.begin(), pending.end(),
+                                 [&](const clap_event_param_value& e) {
+                                     return e.param_id == id && e.header.time == offset;
+                                 }),
+                  pending.end());
+    const auto at = std::upper_bound(pending.begin(), pending.end(), offset,
+                                     [](uint32_t t, const clap_event_param_value& e) { return t < e.header.time; });
+    pending.insert(at, event);
+    return true;
+}
+
 bool ClapHostedPlugin::activate(double sample_rate, uint32_t max_frames) {
     Impl& impl = *impl_;
     if (impl.active) {

@@ -58,6 +58,7 @@ public:
     std::optional<std::string> value_to_text(uint32_t id, double value) const override;
     std::optional<double> text_to_value(uint32_t id, std::string_view text) const override;
     bool set_param(uint32_t id, double value) override;
+    bool set_param_at(uint32_t id, double value, uint32_t offset) override;
     bool activate(double sample_rate, uint32_t max_frames) override;
     bool process(std::span<float* const> inputs, std::span<float* const> outputs, uint32_t frames,
                  const HostTransport& transport) override;

@@ -70,6 +70,10 @@ public:
     // delivered to the processor with the next block (at its first frame) and,
     // while not processing, right away (CLAP params flush, VST3 controller).
     virtual bool set_param(uint32_t id, double value) = 0;
+    // Sets a parameter at frame `offset` of the next block, the way sample-
+    // accurate automation does; several changes of one block reach the
+    // plug-in in time order. While not processing it is `set_param`.
+    virtual bool set_param_at(uint32_t id, double value, uint32_t offset) = 0;
 
     // --- processing ---
     // Activates at `sample_rate` for blocks of at most `max_frames` and

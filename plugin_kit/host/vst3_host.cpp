@@ -570,6 +570,26 @@ bool Vst3HostedPlugin::set_param(uint32_t id, double value) {
     return result == kResultOk;
 }
 
+bool Vst3HostedPlugin::set_param_at(uint32_t id, double value, uint32_t offset) {
+    if (!impl_->processing) {
+        return set_param(id, value);
+    }
+    // While processing, the change travels to the processor in the block's
+    // parameter queue only; like a real host, this one leaves the
+    // controller to learn of automation at its own pace rather than
+    // announcing each point ahead of the block that carries it.
+    auto& points = impl_->input_changes.queue_for(id, nullptr).points;
+    const auto at_offset = static_cast<int32>(offset);
+    auto at = std::lower_bound(points.begin(), points.end(), at_offset,
+                               [](const std::pair<int32, ParamValue>& p, int32 t) { return p.first < t; });
+    if (at != points.end() && at->first == at_offset) {
+        at->second = value;
+    } else {
+        points.insert(at, {at_offset, value});
+    }
+    return true;
+}
+
 bool Vst3HostedPlugin::activate(double sample_rate, uint32_t max_frames) {
     Impl& impl = *impl_;
     if (impl.active) {
@@ -695,6 +715,38 @@ bool Vst3HostedPlugin::process(std::span<float* const> inputs, std::span<float* 
     impl.input_changes.clear();
     impl.time_samples += frames;
     return result == kResultOk;
+}
+
+tresult Vst3HostedPlugin::process_without_audio(uint32_t frames, NoAudio buses, HostTransport transport) {
+    Impl& impl = *impl_;
+    ProcessContext context{};
+    context.state = transport.playing ? kPlaying : 0u;
+    context.sample_rate = impl.sample_rate;
+    context.project_time_samples = impl.time_samples;
+    context.continous_time_samples = impl.time_samples;
+    if (transport.tempo) {
+        context.state |= kTempoValid;
+        context.tempo = *transport.tempo;
+    }
+    AudioBusBuffers in{};
+    AudioBusBuffers out{};
+    impl.output_changes.clear();
+    ProcessData data{};
+    data.process_mode = kRealtime;
+    data.symbolic_sample_size = kSample32;
+    data.num_samples = static_cast<int32>(frames);
+    if (buses == NoAudio::ZeroChannels) {
+        data.num_inputs = 1;
+        data.num_outputs = 1;
+        data.inputs = &in;
+        data.outputs = &out;
+    }
+    data.input_parameter_changes = impl.input_changes.changes();
+    data.output_parameter_changes = impl.output_changes.changes();
+    data.process_context = &context;
+    const tresult result = table_of<IAudioProcessorVtbl>(processor_).process(processor_, &data);
+    impl.input_changes.clear();
+    return result;
 }
 
 void Vst3HostedPlugin::deactivate() {

@@ -63,12 +63,21 @@ public:
     std::optional<std::string> value_to_text(uint32_t id, double value) const override;
     std::optional<double> text_to_value(uint32_t id, std::string_view text) const override;
     bool set_param(uint32_t id, double value) override;
+    bool set_param_at(uint32_t id, double value, uint32_t offset) override;
     bool activate(double sample_rate, uint32_t max_frames) override;
     bool process(std::span<float* const> inputs, std::span<float* const> outputs, uint32_t frames,
                  const HostTransport& transport) override;
     void deactivate() override;
     std::optional<std::string> save_state(StreamPieces pieces = {}) override;
     bool load_state(std::string_view bytes, StreamPieces pieces = {}) override;
+
+    // How the buses of a block without audio look.
+    enum class NoAudio { NoBuses, ZeroChannels };
+    // A block of `frames` frames without audio buffers (null bus arrays, or
+    // buses of zero channels), carrying the waiting parameter changes: what
+    // hosts send to flush changes. Sent whether or not processing; the
+    // plug-in's answer is returned.
+    vst3_abi::tresult process_without_audio(uint32_t frames, NoAudio buses, HostTransport transport = {});
 
     // Interface pointers, for tests.
     void* component() const noexcept { return component_; }

@@ -4,14 +4,11 @@
 
 #include "plugin/presets/factory_presets.hpp"
 #include "plugin/presets/tessellgrove_preset.hpp"
+#include "tools/tests/cli_support.hpp"
 #include "ui/editor_texts.hpp"
-
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cctype>
@@ -25,23 +22,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace tessellgrove::render {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using cli_support::read_file;
+using cli_support::run_program;
+using cli_support::RunResult;
 
 class PresetCli : public ::testing::Test {
 protected:
@@ -70,30 +57,8 @@ protected:
         std::ofstream(presets_dir() / (stem + ".tessellgrove"), std::ios::binary) << text;
     }
 
-    RunResult run(std::vector<std::string> args) const {
-        const fs::path out_path = dir_ / "stdout.txt";
-        const fs::path err_path = dir_ / "stderr.txt";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        args.insert(args.begin(), TESSELLGROVE_RENDER_EXE);
-        std::vector<char*> argv;
-        for (auto& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        RunResult result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = read_file(out_path);
-        result.err = read_file(err_path);
-        return result;
+    RunResult run(const std::vector<std::string>& args) const {
+        return run_program(TESSELLGROVE_RENDER_EXE, args, dir_);
     }
 
     // Renders the built-in signal with `args` into `name`; the samples,

@@ -2,13 +2,10 @@
 
 #include "plugin/params/tessellgrove_params.hpp"
 #include "tools/render/test_signal.hpp"
-
+#include "tools/tests/cli_support.hpp"
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <sndfile.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,23 +18,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace tessellgrove::render {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct RunResult {
-    int exit_code = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string read_text(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using cli_support::read_file;
+using cli_support::run_program;
+using cli_support::RunResult;
 
 struct Audio {
     int format = 0;
@@ -86,32 +73,7 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     RunResult run(const std::vector<std::string>& args) const {
-        const fs::path out_path = dir_ / "stdout.txt";
-        const fs::path err_path = dir_ / "stderr.txt";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        std::vector<std::string> owned{TESSELLGROVE_RENDER_EXE};
-        owned.insert(owned.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : owned) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        RunResult result;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        result.out = read_text(out_path);
-        result.err = read_text(err_path);
-        fs::remove(out_path);
-        fs::remove(err_path);
-        return result;
+        return run_program(TESSELLGROVE_RENDER_EXE, args, dir_);
     }
 
     // Files in the test directory, by name.
@@ -312,7 +274,7 @@ TEST_F(RenderCli, AReadErrorHalfwayLeavesTheOldOutputAndNoTemporaryFile) {
         audio.samples.insert(audio.samples.end(), {signal.left[i], signal.right[i]});
     }
     write_audio(in, audio);
-    std::string bytes = read_text(in);
+    std::string bytes = read_file(in);
     for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4096; ++i) {
         bytes[i] = static_cast<char>(0xAB);
     }
@@ -325,7 +287,7 @@ TEST_F(RenderCli, AReadErrorHalfwayLeavesTheOldOutputAndNoTemporaryFile) {
     EXPECT_NE(r.exit_code, 0);
     EXPECT_NE(r.err.find("cannot read"), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(read_text(out), previous);
+    EXPECT_EQ(read_file(out), previous);
     EXPECT_EQ(listing(), before);
 }
 
@@ -375,7 +337,7 @@ TEST_P(RenderCliFailure, LeavesAnExistingOutputUntouched) {
     const auto before = listing();
     const RunResult r = run_case(output);
     expect_one_line_naming_the_problem(r);
-    EXPECT_EQ(read_text(output), previous);
+    EXPECT_EQ(read_file(output), previous);
     EXPECT_EQ(listing(), before);
 }
 
