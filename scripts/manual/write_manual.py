@@ -166,7 +166,9 @@ def preset_catalogue(presets, params):
         else:
             out += ["| Parameter | Setting | Init |", "|---|---|---|"]
             out += ["| %s | %s | %s |" % (cell(p["name"]), cell(text), cell(base)) for p, text, base in changes]
-        out += ["", "![Spectrogram of the test phrase through %s](%s)" % (preset["name"], preset_image(preset))]
+        out += ["", "| Before | After |", "|---|---|",
+                "| ![Spectrogram of the unprocessed test phrase](images/phrase.png) "
+                "| ![Spectrogram of the test phrase through %s](%s) |" % (preset["name"], preset_image(preset))]
         blocks.append("\n".join(out))
     return "\n\n".join(blocks)
 
