@@ -17,7 +17,7 @@ test_packages=(
     clang-14 llvm-14 libclang-rt-14-dev
     chromium
     sox locales graphviz
-    ardour qtractor zam-plugins xvfb xdotool x11-utils
+    ardour qtractor zam-plugins xvfb xdotool x11-utils imagemagick
 )
 
 packages=("${build_packages[@]}")
