@@ -13,11 +13,14 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -47,19 +50,22 @@ Owner* owner_of(void* self) noexcept {
 constexpr size_t max_typed_text_units = 4096;
 
 // ---------------------------------------------------------------------------
-// The Linux run loop a host offers through its IPlugFrame, and the timer
-// handler the view registers with it (declared as the VST3 interfaces lay
-// them out; the event-handler half is not used).
+// The Linux run loop a host offers through its IPlugFrame, and the handlers
+// the view registers with it (declared as the VST3 interfaces lay them out):
+// a timer that carries gestures to the UI thread, and, while the editor
+// asks for it, a descriptor handler and a second timer for the editor's link.
 
 constexpr Uid IRunLoop_iid = inline_uid(0x18C35366, 0x97764F1A, 0x9C5B8385, 0x7A871389);
 constexpr Uid ITimerHandler_iid = inline_uid(0x10BDD94F, 0x41424774, 0x821FAD8F, 0xECA72CA9);
+constexpr Uid IEventHandler_iid = inline_uid(0x561E65C9, 0x13A0496F, 0x813A2C35, 0x654D7983);
 
 struct ITimerHandler;
+struct IEventHandler;
 
 struct IRunLoopVtbl {
     PLUGIN_KIT_VST3_FUNKNOWN_ENTRIES;
-    tresult (*register_event_handler)(void* self, void* handler, int fd);
-    tresult (*unregister_event_handler)(void* self, void* handler);
+    tresult (*register_event_handler)(void* self, IEventHandler* handler, int fd);
+    tresult (*unregister_event_handler)(void* self, IEventHandler* handler);
     tresult (*register_timer)(void* self, ITimerHandler* handler, uint64_t milliseconds);
     tresult (*unregister_timer)(void* self, ITimerHandler* handler);
 };
@@ -72,6 +78,16 @@ struct ITimerHandlerVtbl {
     PLUGIN_KIT_VST3_FUNKNOWN_ENTRIES;
     void (*on_timer)(void* self);
 };
+
+// Called by the host on its UI thread when the registered descriptor is set.
+struct IEventHandlerVtbl {
+    PLUGIN_KIT_VST3_FUNKNOWN_ENTRIES;
+    void (*on_fd_is_set)(void* self, int fd);
+};
+
+static_assert(sizeof(IRunLoopVtbl) == 7 * sizeof(void*));
+static_assert(offsetof(IRunLoopVtbl, register_timer) == 5 * sizeof(void*));
+static_assert(sizeof(IEventHandlerVtbl) == 4 * sizeof(void*));
 
 // Period of the view's run-loop timer that delivers editor gestures, in ms.
 constexpr uint64_t gesture_timer_ms = 16;
@@ -207,13 +223,33 @@ public:
     // Run-loop timer: hands queued gestures to the instance on the UI thread.
     void on_timer() noexcept;
 
+    // The editor's link on the host's run loop (GuiContext::watch/unwatch):
+    // `fd` through an event handler, `on_tick` through a timer of its own.
+    // False without a run loop or when the host refuses either. UI thread.
+    bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick);
+    void unwatch() noexcept;
+    // Run-loop callbacks for the link. UI thread.
+    void on_fd_is_set(int fd) noexcept;
+    void on_link_timer() noexcept;
+
 private:
     class GuiContextImpl;
 
+    // What the editor asked the run loop to serve; shared so a callback that
+    // ends the watch still runs to its end.
+    struct Watch {
+        int fd = -1;
+        std::function<void()> on_readable;
+        std::function<void()> on_tick;
+    };
+
     Face<Vst3View> face_;
     Face<Vst3View> timer_face_;                // ITimerHandler, registered while attached
+    Face<Vst3View> event_face_;                // IEventHandler, registered while watched
+    Face<Vst3View> link_timer_face_;           // ITimerHandler, registered while watched
     IRunLoop* run_loop_ = nullptr;             // the frame's run loop while attached; referenced
     std::shared_ptr<GuiContextImpl> context_;  // the editor's gesture path while attached
+    std::shared_ptr<Watch> watch_;             // set while the run loop serves the link
     std::atomic<uint32> ref_count_{1};
     Vst3Instance& instance_;
     Editor& editor_;
@@ -221,17 +257,24 @@ private:
     IPlugFrame* frame_ = nullptr;          // the host's frame; not referenced
 };
 
-// The GUI context of an attached view. With the host's run loop, gestures
-// wait in a short queue for the view's timer (the UI thread); without one
+// The GUI context of an attached view. Gestures made on the host's UI thread
+// (the thread that attached the view, where the run loop calls back) go to
+// the component handler at once; with the host's run loop, gestures from
+// any other thread wait in a short queue for the view's timer; without one
 // they go to the component handler from the editor's own thread.
 class Vst3View::GuiContextImpl final : public GuiContext {
 public:
-    GuiContextImpl(Vst3Instance& instance, bool queued) noexcept : instance_(instance), queued_(queued) {}
+    GuiContextImpl(Vst3View& view, Vst3Instance& instance, bool queued) noexcept
+        : view_(view), instance_(instance), queued_(queued), ui_thread_(std::this_thread::get_id()) {}
     void begin_edit(std::string_view id) override { add({Vst3Gesture::Kind::Begin, std::string(id), 0.0}); }
     void set_value(std::string_view id, float normalized) override {
         add({Vst3Gesture::Kind::Perform, std::string(id), static_cast<double>(normalized)});
     }
     void end_edit(std::string_view id) override { add({Vst3Gesture::Kind::End, std::string(id), 0.0}); }
+    bool watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick) override {
+        return view_.watch(fd, period_ms, std::move(on_readable), std::move(on_tick));
+    }
+    void unwatch() override { view_.unwatch(); }
 
     // UI thread: performs every queued gesture in order.
     void deliver() {
@@ -251,12 +294,19 @@ private:
             instance_.perform_gesture(gesture);
             return;
         }
+        if (std::this_thread::get_id() == ui_thread_) {
+            deliver(); // earlier gestures from another thread go first
+            instance_.perform_gesture(gesture);
+            return;
+        }
         const std::lock_guard guard(lock_);
         queue_.push_back(std::move(gesture));
     }
 
+    Vst3View& view_;
     Vst3Instance& instance_;
     const bool queued_;
+    const std::thread::id ui_thread_;
     std::mutex lock_;
     std::vector<Vst3Gesture> queue_; // guarded by lock_
 };
@@ -332,6 +382,35 @@ void timer_on_timer(void* self) {
 }
 
 const ITimerHandlerVtbl timer_vtbl = {timer_query_interface, view_add_ref, view_release, timer_on_timer};
+
+void link_timer_on_timer(void* self) {
+    if (Vst3View* view = owner_of<Vst3View>(self)) {
+        view->on_link_timer();
+    }
+}
+
+const ITimerHandlerVtbl link_timer_vtbl = {timer_query_interface, view_add_ref, view_release, link_timer_on_timer};
+
+tresult event_query_interface(void* self, const TUID iid, void** obj) {
+    Vst3View* view = owner_of<Vst3View>(self);
+    if (view == nullptr || obj == nullptr) {
+        return kInvalidArgument;
+    }
+    *obj = nullptr;
+    if (iid == nullptr || (!uid_equals(iid, FUnknown_iid) && !uid_equals(iid, IEventHandler_iid))) {
+        return kNoInterface;
+    }
+    view->add_ref();
+    *obj = self;
+    return kResultOk;
+}
+void event_on_fd_is_set(void* self, int fd) {
+    if (Vst3View* view = owner_of<Vst3View>(self)) {
+        view->on_fd_is_set(fd);
+    }
+}
+
+const IEventHandlerVtbl event_vtbl = {event_query_interface, view_add_ref, view_release, event_on_fd_is_set};
 
 const IPlugViewVtbl view_vtbl = {
     view_query_interface, view_add_ref,  view_release,        view_is_platform_type_supported,
@@ -1203,7 +1282,8 @@ IPlugView* Vst3Instance::create_view(FIDString name) noexcept {
 // --- Vst3View ----------------------------------------------------------------------
 
 Vst3View::Vst3View(Vst3Instance& instance, Editor& editor) noexcept
-    : face_{&view_vtbl, this}, timer_face_{&timer_vtbl, this}, instance_(instance), editor_(editor) {
+    : face_{&view_vtbl, this}, timer_face_{&timer_vtbl, this}, event_face_{&event_vtbl, this},
+      link_timer_face_{&link_timer_vtbl, this}, instance_(instance), editor_(editor) {
     instance_.add_ref();
 }
 
@@ -1218,6 +1298,53 @@ void Vst3View::on_timer() noexcept {
     if (context_) {
         try {
             context_->deliver();
+        } catch (...) {
+        }
+    }
+}
+
+bool Vst3View::watch(int fd, uint32_t period_ms, std::function<void()> on_readable, std::function<void()> on_tick) {
+    if (run_loop_ == nullptr || watch_ || fd < 0 || !on_readable || !on_tick) {
+        return false;
+    }
+    auto watch = std::make_shared<Watch>(Watch{fd, std::move(on_readable), std::move(on_tick)});
+    auto* events = reinterpret_cast<IEventHandler*>(&event_face_);
+    if (run_loop_->vtbl->register_event_handler(run_loop_, events, fd) != kResultOk) {
+        return false;
+    }
+    if (run_loop_->vtbl->register_timer(run_loop_, reinterpret_cast<ITimerHandler*>(&link_timer_face_),
+                                        std::max<uint64_t>(period_ms, 1)) != kResultOk) {
+        run_loop_->vtbl->unregister_event_handler(run_loop_, events);
+        return false;
+    }
+    watch_ = std::move(watch);
+    return true;
+}
+
+void Vst3View::unwatch() noexcept {
+    if (!watch_ || run_loop_ == nullptr) {
+        return;
+    }
+    run_loop_->vtbl->unregister_event_handler(run_loop_, reinterpret_cast<IEventHandler*>(&event_face_));
+    run_loop_->vtbl->unregister_timer(run_loop_, reinterpret_cast<ITimerHandler*>(&link_timer_face_));
+    watch_.reset();
+}
+
+void Vst3View::on_fd_is_set(int fd) noexcept {
+    const std::shared_ptr<Watch> watch = watch_;
+    if (watch && watch->fd == fd) {
+        try {
+            watch->on_readable();
+        } catch (...) {
+        }
+    }
+}
+
+void Vst3View::on_link_timer() noexcept {
+    const std::shared_ptr<Watch> watch = watch_;
+    if (watch) {
+        try {
+            watch->on_tick();
         } catch (...) {
         }
     }
@@ -1256,7 +1383,8 @@ tresult Vst3View::attached(void* parent, FIDString type) noexcept {
     }
     try {
         // The host's run loop, when its frame offers one, carries gestures
-        // to the UI thread through a timer of this view.
+        // to the UI thread through a timer of this view, and serves the
+        // editor's link when the editor asks (watch).
         IRunLoop* run_loop = nullptr;
         if (frame_ != nullptr) {
             void* found = nullptr;
@@ -1272,7 +1400,7 @@ tresult Vst3View::attached(void* parent, FIDString type) noexcept {
             }
         }
         run_loop_ = run_loop;
-        context_ = std::make_shared<GuiContextImpl>(instance_, run_loop_ != nullptr);
+        context_ = std::make_shared<GuiContextImpl>(*this, instance_, run_loop_ != nullptr);
         ParentWindow window;
         window.api = ParentWindow::Api::X11;
         window.handle = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(parent));
@@ -1297,6 +1425,7 @@ tresult Vst3View::removed() noexcept {
         on_timer();
     } catch (...) {
     }
+    unwatch(); // an editor that did not end its watch
     if (run_loop_ != nullptr) {
         run_loop_->vtbl->unregister_timer(run_loop_, reinterpret_cast<ITimerHandler*>(&timer_face_));
         run_loop_->vtbl->release(run_loop_);

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -258,6 +259,9 @@ public:
 // The most recently created fake plug-in and editor, for inspection.
 inline FakePlugin* last_plugin = nullptr;
 inline NoWindowEditor* last_editor = nullptr;
+// When set, the editor the next fake plug-ins answer with (instead of a
+// NoWindowEditor); tests that need an editor of their own set and clear it.
+inline std::function<std::unique_ptr<Editor>()> editor_override;
 
 inline std::unique_ptr<Plugin> make_fake_plugin() {
     last_editor = nullptr;
@@ -277,6 +281,9 @@ inline std::unique_ptr<Editor> FakePlugin::editor() {
     ++editor_requests;
     if (!offers_editor) {
         return nullptr;
+    }
+    if (editor_override) {
+        return editor_override();
     }
     auto editor = std::make_unique<NoWindowEditor>(EditorSize{900, 600});
     last_editor = editor.get();
