@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -102,8 +103,9 @@ void bm_preset(benchmark::State& state, std::size_t index)
 // The same preset on a bare engine, driven as the instance drives it, for
 // the lever comparison: `Reference` is the straightforward scalar engine
 // kept in the test tree, `TwoCarriers` the production engine with each
-// carrier advanced on its own.
-enum class EngineKind { Reference, TwoCarriers };
+// carrier advanced on its own, `Frames` the production engine's shared
+// carrier one frame at a time (everything but the block path).
+enum class EngineKind { Reference, TwoCarriers, Frames };
 
 template <EngineKind Kind>
 void bm_preset_engine(benchmark::State& state, std::size_t index)
@@ -133,8 +135,10 @@ void bm_preset_engine(benchmark::State& state, std::size_t index)
             std::pair<float, float> out;
             if constexpr (Kind == EngineKind::Reference) {
                 out = processor->process(in_left[at + i], in_right[at + i]);
-            } else {
+            } else if constexpr (Kind == EngineKind::TwoCarriers) {
                 out = processor->process_two_carriers(in_left[at + i], in_right[at + i]);
+            } else {
+                out = processor->process(in_left[at + i], in_right[at + i]);
             }
             left[i] = out.first;
             right[i] = out.second;
@@ -164,6 +168,7 @@ void register_preset_benchmarks()
     for (std::size_t i = 0; i < FACTORY_PRESETS.size(); ++i) {
         const std::string& name = FACTORY_PRESETS[i].name;
         benchmark::RegisterBenchmark(("preset/" + name).c_str(), bm_preset, i);
+        benchmark::RegisterBenchmark(("preset_frames/" + name).c_str(), bm_preset_engine<EngineKind::Frames>, i);
         benchmark::RegisterBenchmark(("preset_two_carriers/" + name).c_str(),
                                      bm_preset_engine<EngineKind::TwoCarriers>, i);
         benchmark::RegisterBenchmark(("preset_reference/" + name).c_str(),
@@ -174,14 +179,16 @@ void register_preset_benchmarks()
 void print_preset_summary(const std::map<std::string, double>& ns_per_frame, float sample_rate)
 {
     const double frame_ns = 1e9 / static_cast<double>(sample_rate);
-    const char* const kinds[] = {"preset/", "preset_two_carriers/", "preset_reference/"};
-    std::vector<std::pair<double, std::string>> rows[3];
-    std::printf("\n%-22s %12s %12s   %12s %12s\n", "factory preset", "ns/frame", "realtime_x",
+    const char* const kinds[] = {"preset/", "preset_frames/", "preset_two_carriers/", "preset_reference/"};
+    constexpr std::size_t kind_count = std::size(kinds);
+    std::vector<std::pair<double, std::string>> rows[kind_count];
+    std::printf("\n%-22s %12s %12s   %12s %12s %12s\n", "factory preset", "ns/frame", "realtime_x", "frame path",
                 "2-carrier", "reference");
-    std::printf("%-22s %12s %12s   %12s %12s\n", "", "(instance)", "(instance)", "ns/frame", "ns/frame");
+    std::printf("%-22s %12s %12s   %12s %12s %12s\n", "", "(instance)", "(instance)", "ns/frame", "ns/frame",
+                "ns/frame");
     for (const TessellgrovePreset& preset : FACTORY_PRESETS) {
-        double t[3] = {0.0, 0.0, 0.0};
-        for (std::size_t k = 0; k < 3; ++k) {
+        double t[kind_count] = {};
+        for (std::size_t k = 0; k < kind_count; ++k) {
             const auto it = ns_per_frame.find(kinds[k] + preset.name);
             if (it != ns_per_frame.end()) {
                 t[k] = it->second;
@@ -189,13 +196,14 @@ void print_preset_summary(const std::map<std::string, double>& ns_per_frame, flo
             }
         }
         if (t[0] > 0.0) {
-            std::printf("%-22s %12.2f %12.1f   %12.2f %12.2f\n", preset.name.c_str(), t[0], frame_ns / t[0], t[1],
-                        t[2]);
+            std::printf("%-22s %12.2f %12.1f   %12.2f %12.2f %12.2f\n", preset.name.c_str(), t[0], frame_ns / t[0],
+                        t[1], t[2], t[3]);
         }
     }
-    const char* const titles[] = {"instance (shared carrier, all levers)", "engine, two carriers",
+    const char* const titles[] = {"instance (block path, shared carrier, all levers)",
+                                  "engine, shared carrier frame by frame", "engine, two carriers frame by frame",
                                   "reference scalar engine"};
-    for (std::size_t k = 0; k < 3; ++k) {
+    for (std::size_t k = 0; k < kind_count; ++k) {
         std::vector<std::pair<double, std::string>>& r = rows[k];
         if (r.empty()) {
             continue;

@@ -36,19 +36,40 @@ public:
     // Buffer length L.
     std::size_t size() const noexcept { return buffer.size(); }
 
-    // Value written delay + 1 writes ago; delay is limited to 0..L − 1 and its
-    // fraction interpolates towards the slot written delay + 2 writes ago.
-    float read(float delay) const noexcept
+    // Where a read lands: whole samples back and the fraction towards the
+    // slot before. Constant for a constant delay, so a run of reads at one
+    // delay can work it out once.
+    struct Tap {
+        std::size_t whole = 0;
+        float fraction = 0.0f;
+    };
+
+    // The tap of read(delay): delay limited to 0..L − 1, then split.
+    Tap tap(float delay) const noexcept
     {
-        const std::size_t length = buffer.size();
-        const float longest = static_cast<float>(length - 1);
+        const float longest = static_cast<float>(buffer.size() - 1);
         const float d = delay > 0.0f ? (delay < longest ? delay : longest) : 0.0f;
         const auto k = static_cast<std::size_t>(d);
-        const float fraction = d - static_cast<float>(k);
-        const std::size_t i0 = (write_index + length - k - 1) % length;
-        const std::size_t i1 = (i0 + length - 1) % length;
-        return buffer[i0] + (buffer[i1] - buffer[i0]) * fraction;
+        return {k, d - static_cast<float>(k)};
     }
+
+    // Value written t.whole + 1 writes ago, interpolated by t.fraction
+    // towards the slot written one write earlier.
+    float read(const Tap& t) const noexcept
+    {
+        const std::size_t length = buffer.size();
+        // write_index and t.whole are both in 0..L − 1, so the sum below is
+        // in 0..2L − 2 and one conditional subtraction wraps it (no division
+        // on the per-sample path); i1 is the slot before i0, circularly.
+        const std::size_t back = write_index + length - t.whole - 1;
+        const std::size_t i0 = back >= length ? back - length : back;
+        const std::size_t i1 = i0 == 0 ? length - 1 : i0 - 1;
+        return buffer[i0] + (buffer[i1] - buffer[i0]) * t.fraction;
+    }
+
+    // Value written delay + 1 writes ago; delay is limited to 0..L − 1 and its
+    // fraction interpolates towards the slot written delay + 2 writes ago.
+    float read(float delay) const noexcept { return read(tap(delay)); }
 
     // Stores x at the write index and advances it, wrapping at L.
     void write(float x) noexcept

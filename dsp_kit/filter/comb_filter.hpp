@@ -13,6 +13,8 @@
 // and feedback both at 0 the input passes unchanged while still filling the
 // delay line. The delay buffer is the only heap storage (see DelayLine).
 
+#include <cstddef>
+
 #include "dsp_kit/delay/delay_line.hpp"
 #include "dsp_kit/primitives/one_pole.hpp"
 
@@ -40,17 +42,29 @@ public:
     void reset() noexcept;
 
     // One sample (see above).
-    float process(float x) noexcept
+    float process(float x) noexcept { return process(x, tap()); }
+
+    // Where this sample's read lands; the same for every sample until the
+    // tuning or the sample rate changes.
+    DelayLine::Tap tap() const noexcept { return delay_line.tap(delay); }
+    // process(x) with the read position worked out beforehand by tap().
+    float process(float x, const DelayLine::Tap& t) noexcept
     {
         if (mix <= 0.0f && feedback <= 0.0f) {
             delay_line.write(x);
             return x;
         }
-        const float d = delay_line.read(delay);
+        const float d = delay_line.read(t);
         const float lp = damping.process(feedback * d);
         delay_line.write(lp + x);
         return d * mix + (1.0f - mix) * x;
     }
+
+    // Two combs over `count` samples each, in place, side by side: the same
+    // as process() on every sample of `a` and of `b`, with the running state
+    // (loop filter, write position) held in locals, where it stays in
+    // registers and the two recursions overlap. `a` and `b` are distinct.
+    static void process_pair(CombFilter& a, float* xa, CombFilter& b, float* xb, std::size_t count) noexcept;
 
     DelayLine delay_line;        // 50 ms loop memory
     float delay = 1.0f;          // read delay in samples, 1..L − 1 once tuned

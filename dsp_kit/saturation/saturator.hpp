@@ -8,11 +8,23 @@
 //     (both reach ±1 at |g| = 1, the negative half steeper);
 //   3 tanh(g + 0.2·g·|g|).
 // Below drive 0.001 the input passes unchanged. Settings only; audio thread.
+//
+// process is the straightforward form on the C library's tanhf (the
+// reference the engine's tests compare against). process4 is the fast form
+// for four lanes (a stereo pair, or several frames) with SSE2: the same
+// formula per lane with tanh4 in place of tanhf, so within tanh4's bound of
+// tanhf (2 ulp) at the curve (the blend keeps that relative error: at most
+// 4 ulp of the output measured), and bit for bit process for the hard clip
+// and below the drive threshold. process1 is one lane of process4, bit for bit,
+// so a per-frame path and a block path give identical results.
+
+#include <emmintrin.h>
 
 #include <cmath>
 #include <cstdint>
 
 #include "dsp_kit/primitives/math.hpp"
+#include "dsp_kit/primitives/tanh.hpp"
 
 namespace dsp_kit {
 
@@ -56,6 +68,46 @@ public:
         }
         return (y * drive + (1.0f - drive) * x) * mix + (1.0f - mix) * x;
     }
+
+    // Four values (see above): process's arithmetic with tanh4 for tanhf.
+    __m128 process4(__m128 x) const noexcept
+    {
+        if (drive < 0.001f) {
+            return x;
+        }
+        const __m128 g = _mm_mul_ps(_mm_set1_ps(4.0f * drive + 1.0f), x);
+        __m128 y;
+        switch (curve) {
+        case 1:
+            // clamp(g, −1, 1) with its NaN rule: maxps returns its second
+            // operand for a NaN, so NaN gives −1 as clamp does.
+            y = _mm_min_ps(_mm_max_ps(g, _mm_set1_ps(-1.0f)), _mm_set1_ps(1.0f));
+            break;
+        case 2: {
+            // Per lane, the half of the curve the sign of g selects (NaN
+            // takes the negative half, as g >= 0 is false in process).
+            const __m128 upper = _mm_cmpge_ps(g, _mm_setzero_ps());
+            const __m128 scale =
+                _mm_or_ps(_mm_and_ps(upper, _mm_set1_ps(1.5f)), _mm_andnot_ps(upper, _mm_set1_ps(2.0f)));
+            const __m128 norm =
+                _mm_or_ps(_mm_and_ps(upper, _mm_set1_ps(tanh_1_5)), _mm_andnot_ps(upper, _mm_set1_ps(tanh_2)));
+            y = _mm_div_ps(tanh4(_mm_mul_ps(scale, g)), norm);
+            break;
+        }
+        case 3: {
+            const __m128 abs_g = _mm_andnot_ps(_mm_set1_ps(-0.0f), g);
+            y = tanh4(_mm_add_ps(g, _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(0.2f), g), abs_g)));
+            break;
+        }
+        default: y = tanh4(g); break;
+        }
+        const __m128 wet =
+            _mm_add_ps(_mm_mul_ps(y, _mm_set1_ps(drive)), _mm_mul_ps(_mm_set1_ps(1.0f - drive), x));
+        return _mm_add_ps(_mm_mul_ps(wet, _mm_set1_ps(mix)), _mm_mul_ps(_mm_set1_ps(1.0f - mix), x));
+    }
+
+    // One lane of process4, bit for bit.
+    float process1(float x) const noexcept { return _mm_cvtss_f32(process4(_mm_set_ss(x))); }
 
     float drive = 0.0f;        // 0..1; below 0.001 the input passes
     float mix = 1.0f;          // wet share 0..1

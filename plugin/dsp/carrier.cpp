@@ -3,14 +3,11 @@
 #include <algorithm>
 
 #include "dsp_kit/primitives/fast_exp2.hpp"
+#include "dsp_kit/primitives/sine.hpp"
 
 namespace tessellgrove {
 
 namespace {
-
-constexpr float formant_scale = 8.0f; // brings the narrow bands up to level
-constexpr float swarm_scale = 1.2f;   // the voice mean sits below full scale
-constexpr float morph_threshold = 0.001f;
 
 // Clock of the Stoch generator for a density in 0..1: 0.5 Hz .. 50 Hz.
 float stoch_clock_hz(float density) noexcept
@@ -38,6 +35,25 @@ void Carrier::set_frequency(float f) noexcept
     formant_oscillator.set_frequency(f);
     stoch_oscillator.set_frequency(f);
     bank.set_frequency(f);
+}
+
+void Carrier::retune_idle_generators(float f) noexcept
+{
+    frequency = f;
+    switch (mode) {
+    case static_cast<uint8_t>(CarrierMode::Swarm):
+        formant_oscillator.set_frequency(f);
+        stoch_oscillator.set_frequency(f);
+        break;
+    case static_cast<uint8_t>(CarrierMode::Stoch):
+        formant_oscillator.set_frequency(f);
+        bank.set_frequency(f);
+        break;
+    default:
+        stoch_oscillator.set_frequency(f);
+        bank.set_frequency(f);
+        break;
+    }
 }
 
 void Carrier::copy_frequency_from(const Carrier& leader) noexcept
@@ -138,7 +154,7 @@ float Carrier::process_stoch() noexcept
     const float x = smoothed * stoch_spread * 2.0f;
     const float f = std::clamp(frequency * dsp_kit::fast_exp2(x), 40.0f, 5000.0f);
     stoch_oscillator.set_frequency(f);
-    return stoch_oscillator.next();
+    return dsp_kit::sin1(dsp_kit::two_pi * stoch_oscillator.advance());
 }
 
 float Carrier::process_swarm() noexcept

@@ -22,6 +22,13 @@ enum class CarrierMode : uint8_t { Formant = 0, Stoch = 1, Swarm = 2 };
 
 class Carrier {
 public:
+    // "Formant" output scale: brings the narrow bands up to level.
+    static constexpr float formant_scale = 8.0f;
+    // "Swarm" output scale: the voice mean sits below full scale.
+    static constexpr float swarm_scale = 1.2f;
+    // The formant sweep runs only above this rate, Hz.
+    static constexpr float morph_threshold = 0.001f;
+
     // Builds every generator at `sample_rate` with 4 swarm voices at 440 Hz.
     explicit Carrier(float sample_rate);
 
@@ -40,6 +47,12 @@ public:
     //   calling set_drift and set_spread on the bank with them.
     void copy_swarm_from(const Carrier& leader) noexcept;
 
+    // The part of set_frequency(f) that concerns the generators `mode` does
+    // not select: `frequency` and the idle generators' tuning. A block that
+    // tunes the running generator itself frame by frame calls this once with
+    // the last frequency, which leaves the carrier as the per-frame calls would.
+    void retune_idle_generators(float f) noexcept;
+
     // Re-targets every generator to a new rate; allocates nothing.
     void set_sample_rate(float sr) noexcept;
     // Phases and filter state back to the start; settings and drift state kept.
@@ -57,6 +70,11 @@ public:
     float next() noexcept;
 
     // One sample of each generator, unscaled except the Swarm factor 1.2.
+    // The Stoch sine is sin1 (within 2 ulp of sinf, the same floats a block
+    // of phases gives through sine_of_turns); the Formant sine is the C
+    // library's sinf, because the vowel filter's narrow bands carry its
+    // rounding forward: any other rounding of that sine, even by one ulp now
+    // and then, moves their output by more than 1e-5 within seconds.
     float process_formant() noexcept;
     float process_stoch() noexcept;
     float process_swarm() noexcept;

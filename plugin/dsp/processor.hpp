@@ -45,6 +45,8 @@ class TessellgroveProcessor {
 public:
     // `pending_character_mode` value meaning "no change waiting".
     static constexpr uint8_t no_pending_mode = 4;
+    // Longest run `process_block` computes stage by stage (stack arrays).
+    static constexpr std::size_t chunk_frames = 32;
 
     // Builds every component at `sample_rate` (Hz).
     explicit TessellgroveProcessor(float sample_rate);
@@ -61,6 +63,11 @@ public:
     void set_playing(bool is_playing) noexcept;
     // One stereo frame; returns (left, right), finite and within ±4.
     std::pair<float, float> process(float left, float right) noexcept;
+    // `count` frames in place, in runs of up to `chunk_frames`: bit for bit
+    // what `process` gives frame by frame, computed stage by stage over each
+    // run so that sines, saturation and the output stages are taken several
+    // frames (and both channels) at a time.
+    void process_block(float* left, float* right, std::size_t count) noexcept;
     // The same frame with each carrier advanced on its own (the reference
     // for the shared-carrier path; same output bit for bit).
     std::pair<float, float> process_two_carriers(float left, float right) noexcept;
@@ -126,6 +133,20 @@ private:
 
     bool right_carrier_stale = false;     // right carrier's phases lag the left
     void apply_character(float& left, float& right) noexcept;
+
+    // Frame head: the half-beat grid and the mode cycle.
+    void advance_grid() noexcept;
+    void advance_mode_cycle() noexcept;
+    // Block path: one run of at most chunk_frames frames.
+    void process_chunk(float* left, float* right, std::size_t count) noexcept;
+    // Left carrier over frames [begin, end) of a chunk, all in its current
+    // mode, into out[begin, end); lock_hz / push per frame or null.
+    void run_carrier(std::size_t begin, std::size_t end, const float* lock_hz, const float* push,
+                     float* out) noexcept;
+    // The envelope push of one frame on the left carrier alone.
+    void push_left_carrier(float e) noexcept;
+    // Character stage over `count` frames of one mode, in place.
+    void apply_character_run(uint8_t mode, float* left, float* right, std::size_t count) noexcept;
 };
 
 } // namespace tessellgrove

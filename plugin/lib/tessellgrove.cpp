@@ -136,11 +136,7 @@ plugin_kit::ProcessStatus Tessellgrove::process(plugin_kit::AudioBuffer& buffer,
 
     float* const left = buffer.channels[0];
     float* const right = buffer.channels[1];
-    for (uint32_t i = 0; i < buffer.frame_count; ++i) {
-        const auto [out_left, out_right] = processor_.process(left[i], right[i]);
-        left[i] = out_left;
-        right[i] = out_right;
-    }
+    processor_.process_block(left, right, buffer.frame_count);
 
     handle_page_message();
     return plugin_kit::ProcessStatus::Normal;

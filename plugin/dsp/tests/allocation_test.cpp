@@ -2,6 +2,7 @@
 // allocation-free operation. The replacement allocation functions apply to
 // this whole executable, which is why it is separate from the other tests.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdlib>
@@ -97,10 +98,19 @@ std::size_t allocations_while_running(Harness& h, int blocks, bool playing, Betw
         const std::size_t before = allocations.load();
         h.processor.set_playing(playing);
         update_processor_params(h.params, h.tempo, h.processor);
+        // Half the block frame by frame, half through the block path.
+        std::array<float, 256> left{};
+        std::array<float, 256> right{};
         for (int i = 0; i < 512; ++i) {
             const float x = 0.25f * static_cast<float>((i * 37) % 17 - 8);
-            h.processor.process(x, -x);
+            if (i < 256) {
+                h.processor.process(x, -x);
+            } else {
+                left[static_cast<std::size_t>(i - 256)] = x;
+                right[static_cast<std::size_t>(i - 256)] = -x;
+            }
         }
+        h.processor.process_block(left.data(), right.data(), left.size());
         counted += allocations.load() - before;
     }
     return counted;
