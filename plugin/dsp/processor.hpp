@@ -22,6 +22,13 @@
 // `set_swarm_count` and `process_two_carriers`. `process_two_carriers` runs
 // both carriers each on its own, as the straightforward frame does; tests
 // prove the two paths give bit-identical output.
+//
+// Block path: `process_block`, which the plug-in runs, computes a run of
+// frames stage by stage instead of frame by frame, so that the sines of
+// the Stoch oscillator, the saturation curves and the output stage take
+// several frames (and both channels) at a time. It runs the left carrier
+// only (settings included; the right one is brought level by the same
+// copy) and gives the same floats as `process` on each frame in turn.
 
 #include <cstddef>
 #include <cstdint>
